@@ -1,0 +1,31 @@
+// The command-line grammar: program path, option letters, connection and baud rate.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/update_job.h"
+
+namespace quorsel {
+
+constexpr size_t PROGRAM_PATH_MAX = 1024;  // bytes, with the appended ".exe"
+constexpr size_t TOKEN_COUNT_MAX = 10;
+constexpr size_t TOKEN_LENGTH_MAX = 19;
+
+enum CommandLineResult : int {
+    COMMAND_LINE_INVALID = -1,
+    COMMAND_LINE_ASK = 0,       // the settings dialog decides the connection
+    COMMAND_LINE_COMPLETE = 1,  // start the run without any dialog
+};
+
+// Parses the whole command-line text (program path first, then the tokens; bytes,
+// not characters). Always writes programPath; may write the job's fields.
+int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& programPath);
+
+// Dotted IPv4 text to four bytes; false when the text is not a valid address
+// (the output must then not be used).
+bool ParseDottedAddress(std::string_view text, std::array<uint8_t, 4>& address);
+
+}  // namespace quorsel

@@ -1,0 +1,36 @@
+// Every bound the update engine works with, in one place.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace quorsel {
+
+using std::chrono::milliseconds;
+
+// LAN
+constexpr size_t LAN_BLOCK_SIZE = 4096;
+constexpr size_t REPLY_BUFFER_SIZE = 1024;          // data bytes; one more holds the terminator
+constexpr uint32_t EMPTY_PEEK_LIMIT = 3000;         // empty peeks in a row that mean the peer's data ended
+constexpr milliseconds PAUSE_BEFORE_CONNECT{100};
+constexpr milliseconds PAUSE_AFTER_RANGE{1000};
+
+// Serial
+constexpr size_t SERIAL_BLOCK_SIZE = 1024;
+constexpr milliseconds WAKE_INTERVAL{100};          // one "X" per pass of the power-on wait
+constexpr milliseconds COMPLETION_POLL_INTERVAL{10};
+constexpr uint32_t COMPLETION_SILENCE_POLLS = 9000; // 90 s of silence after the upload
+constexpr uint32_t RESEND_LIMIT = 10;               // answers in a row that are not ACK for one block
+constexpr milliseconds SERIAL_WRITE_TIMEOUT_PER_BYTE{3000};
+constexpr milliseconds SERIAL_WRITE_TIMEOUT_CONSTANT{3000};
+
+// Waits on a peer that the protocols leave unbounded. A run may be given shorter
+// ones (tests do); the defaults are what a user gets.
+struct PeerTimeouts {
+    milliseconds connect{10000};       // one TCP connect attempt
+    milliseconds lanRead{60000};       // a LAN reply: this long without a byte fails the read
+    milliseconds serialAnswer{60000};  // "C", a block's ACK, the end mark's ACK
+};
+
+}  // namespace quorsel

@@ -1,0 +1,40 @@
+// Reads the access point's reply lines (ended by LF or NUL) from a byte stream,
+// however the lines are split over or merged into segments.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "engine/byte_stream.h"
+#include "engine/limits.h"
+
+namespace quorsel {
+
+enum class ReadFailure {
+    None,
+    Closed,    // the peer's data ended with nothing buffered
+    TimedOut,  // no byte for the whole read bound
+    Error,     // the socket reported an error, or a receive after a peek got nothing
+    TooLong,   // more than REPLY_BUFFER_SIZE bytes without a line end
+};
+
+const char* DescribeReadFailure(ReadFailure failure);
+
+class ReplyReader {
+public:
+    explicit ReplyReader(std::chrono::milliseconds readTimeout) : readTimeout_(readTimeout) {}
+
+    // Empties the buffer; called after each connect.
+    void Reset() { fill_ = 0; }
+    // One reply line without its end byte (a CR before the LF stays), or a failure.
+    ReadFailure ReadLine(ByteStream& stream, std::string& line);
+
+private:
+    std::chrono::milliseconds readTimeout_;
+    std::array<uint8_t, REPLY_BUFFER_SIZE + 1> buffer_{};
+    uint32_t fill_ = 0;
+};
+
+}  // namespace quorsel

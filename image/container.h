@@ -1,0 +1,56 @@
+// The firmware container appended to the program file: locate it, check it, and
+// read the model code and the loader.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+#include "image/descrambler.h"
+#include "image/file_stream.h"
+#include "image/model_tables.h"
+
+namespace quorsel {
+
+constexpr uint32_t CONTAINER_HEADER_SIZE = 20;
+constexpr uint32_t IMAGE_SIZE_2MIB = 0x200000;
+constexpr uint32_t IMAGE_SIZE_4MIB = 0x400000;
+constexpr uint32_t LOADER_MAX = 4096;
+constexpr uint32_t TRAILER_MODEL_OFFSET = 0xFF0;
+
+// Why opening the container failed, in the order the checks run.
+enum class ContainerError {
+    FileNotFound,
+    FileTooLarge,
+    CannotOpen,
+    NoSignature,
+    BadHeader,       // header short, or the byte sum does not match
+    BadImageSize,    // image not exactly 2 MiB or 4 MiB
+    UnknownModel,
+    LoaderTooLong,   // serial runs only
+    ReadFailed,
+};
+
+const char* DescribeContainerError(ContainerError error);
+
+struct ContainerInfo {
+    FileStream stream;  // open on the program file; owned by the run
+    uint32_t containerOffset = 0;
+    uint32_t imageStart = 0;
+    uint32_t imageSize = 0;
+    int modelIndex = -1;
+    std::array<uint8_t, 16> trailerTail{};  // trailer bytes 0xFF0..0xFFF; the model code is the first six
+    const RegionTable* regions = nullptr;
+};
+
+// Offset of the first signature in the file, or -1. The stream must stand at offset 0.
+int64_t FindContainer(FileStream& stream);
+// Reads the header at containerOffset and tests the byte sum: the image start, or -1.
+int64_t CheckContainer(FileStream& stream, uint32_t containerOffset);
+// The whole opening sequence; leaves the descrambler standing after the trailer block.
+Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
+// Fills loader with the container's loader; its length, or LoaderTooLong.
+Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint8_t, LOADER_MAX>& loader);
+
+}  // namespace quorsel

@@ -1,0 +1,37 @@
+// The image descrambler: a linear congruential generator whose low byte is the
+// keystream, and a fixed row/byte permutation of each 4096-byte block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorsel {
+
+constexpr size_t BLOCK_SIZE = 4096;
+
+class Descrambler {
+public:
+    static constexpr uint32_t SEED = 0x6c3d;
+    static constexpr uint32_t MUL = 71293;
+    static constexpr uint32_t INC = 52817;
+    static constexpr uint32_t MOD = 30911;
+
+    // Advances one step and returns the new state (below MOD).
+    uint32_t Next();
+    // Resets to SEED and advances count steps: the next output belongs to image offset count.
+    void Skip(uint32_t count);
+    // Descrambles one 4096-byte block in place, using the next 4096 generator outputs.
+    void DescrambleBlock(uint8_t* block);
+
+    // g(k): the keystream byte for image offset k (low 8 bits of the (k+1)-th output after a reset).
+    static uint8_t KeystreamByte(uint32_t imageOffset);
+
+private:
+    uint64_t steps_ = 0;  // outputs taken since the last reset
+};
+
+// The firmware build's tables: ROW orders the 16 rows of a block, PERM the 256 bytes of a row.
+extern const uint32_t ROW[16];
+extern const uint8_t PERM[256];
+
+}  // namespace quorsel
