@@ -1,0 +1,53 @@
+// A serial line to the access point: one port, opened with fixed line settings
+// (raw 8N1, no flow control, DTR and RTS inactive, exclusive use).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "common/result.h"
+
+namespace quorsel {
+
+enum class SerialOpenError {
+    OpenFailed,   // missing, in use, no access
+    SetupFailed,  // the line settings or time-outs could not be applied
+};
+
+enum class SerialRead {
+    Byte,     // a byte arrived
+    Silence,  // nothing within the wait
+    Gone,     // the device reports a persistent error (adapter unplugged, hang-up)
+};
+
+struct SerialReadResult {
+    SerialRead status;
+    uint8_t byte;
+};
+
+class SerialLine {
+public:
+    virtual ~SerialLine() = default;  // a line not yet released is released here
+    // One byte, bounded by the write time-out; the report may be ignored.
+    virtual bool WriteByte(uint8_t byte) = 0;
+    // Several bytes in one write, bounded like n one-byte writes would be.
+    virtual bool WriteBytes(const uint8_t* data, size_t n) = 0;
+    // One byte if one is already there; never waits.
+    virtual std::optional<uint8_t> PollByte() = 0;
+    // Waits at most timeout for one byte, without spinning.
+    virtual SerialReadResult ReadByte(std::chrono::milliseconds timeout) = 0;
+    // Clears the line's error state and closes it; later calls do nothing.
+    virtual void Release() = 0;
+};
+
+// The platform's serial ports, by index 0..3 (COM1..COM4).
+class SerialPorts {
+public:
+    virtual ~SerialPorts() = default;
+    virtual Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) = 0;
+};
+
+}  // namespace quorsel
