@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace quorsel {
+#include "common/options.h"
 
-constexpr uint16_t OPTION_REGION_MASK = 0x003F;
-constexpr uint16_t OPTION_SKIP_MODEL_CHECK = 0x4000;
-constexpr uint16_t OPTION_DEFAULT_REGIONS = 0x0030;
+namespace quorsel {
 
 constexpr uint32_t TRANSPORT_LAN = 0;
 constexpr uint32_t TRANSPORT_SERIAL = 1;

@@ -33,18 +33,27 @@ public:
 class StatusRaiser {
 public:
     StatusRaiser(StatusSink& sink, TransferCounters& counters) : sink_(sink), counters_(counters) {}
-    void Raise(StatusCode code) { sink_.Notify(code, counters_); }
-    void Post(StatusCode code) { sink_.Post(code, counters_); }
+    void Raise(StatusCode code) {
+        last_ = code;
+        sink_.Notify(code, counters_);
+    }
+    void Post(StatusCode code) {
+        last_ = code;
+        sink_.Post(code, counters_);
+    }
     // Raises a failure's code and tells the front-end which step it was waiting at.
     void Fail(StatusCode code, const std::string& diagnostic) {
         sink_.Diagnose(diagnostic);
-        sink_.Notify(code, counters_);
+        Raise(code);
     }
     TransferCounters& counters() { return counters_; }
+    // The code raised last: the outcome of a run once it has ended.
+    StatusCode last() const { return last_; }
 
 private:
     StatusSink& sink_;
     TransferCounters& counters_;
+    StatusCode last_ = STATUS_NONE;
 };
 
 }  // namespace quorsel

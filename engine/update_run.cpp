@@ -1,0 +1,247 @@
+#include "engine/update_run.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/options.h"
+#include "engine/reply_reader.h"
+#include "engine/serial_protocol.h"
+#include "engine/transfer.h"
+#include "image/checksums.h"
+#include "image/container.h"
+
+namespace quorsel {
+namespace {
+
+std::string RangeText(const FlashRange& range) {
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%X+0x%X", range.start, range.length);
+    return text;
+}
+
+// State of one run; everything it holds is closed when it goes out of scope.
+class Run {
+public:
+    Run(const RunSettings& settings, RunServices& services)
+        : settings_(settings), services_(services), raiser_(services.sink, counters_) {}
+
+    StatusCode Execute() {
+        auto opened = OpenContainer(settings_.programPath, descrambler_);
+        if (!opened) {
+            return Fail(STATUS_FILE_ERROR, std::string("opening the firmware container in ") +
+                                               settings_.programPath + ": " +
+                                               DescribeContainerError(opened.error()));
+        }
+        info_.emplace(std::move(opened.value()));
+        ranges_ = MergeRegions(*info_->regions, settings_.optionFlags);
+        for (const FlashRange& range : ranges_) {
+            // A 4 MiB layout over a 2 MiB image: the range would run past the image,
+            // so the access point would get a short range. Refuse before sending anything.
+            if (uint64_t{range.start} + range.length > info_->imageSize) {
+                return Fail(STATUS_FILE_ERROR, "planning the flash ranges: range " + RangeText(range) +
+                                                   " runs past the end of the image");
+            }
+        }
+        bool prepared = settings_.transport == 0 ? PrepareLan() : PrepareSerial();
+        if (!prepared) return raiser_.last();
+        for (const FlashRange& range : ranges_) {
+            bool written = settings_.transport == 0 ? WriteLanRange(range) : WriteSerialRange(range);
+            if (!written) return raiser_.last();
+        }
+        return Raise(STATUS_COMPLETE);
+    }
+
+private:
+    StatusCode Raise(StatusCode code) {
+        raiser_.Raise(code);
+        return code;
+    }
+
+    StatusCode Fail(StatusCode code, const std::string& diagnostic) {
+        raiser_.Fail(code, diagnostic);
+        return code;
+    }
+
+    bool AskPassword() {
+        std::optional<std::string> password = services_.password.AskPassword();
+        if (!password) {
+            Raise(STATUS_ABORTED);
+            return false;
+        }
+        passwordDigest_ = PasswordDigest(*password);
+        return true;
+    }
+
+    bool PrepareLan() {
+        Raise(STATUS_CONNECTING);
+        InquiryResult inquiry;
+        if (!RunInquiry(services_.network, settings_.peer, settings_.timeouts, raiser_, inquiry)) {
+            return false;
+        }
+        generation_ = inquiry.generation;
+        if (generation_ == Generation::New && !AskPassword()) return false;
+        if ((settings_.optionFlags & OPTION_SKIP_MODEL_CHECK) == 0) {
+            const uint8_t* code = info_->trailerTail.data();
+            bool same = inquiry.line.size() >= MODEL_CODE_LENGTH &&
+                        std::memcmp(inquiry.line.data(), code, MODEL_CODE_LENGTH) == 0;
+            if (!same) {
+                Fail(STATUS_WRONG_MODEL, "checking the model: the access point reports \"" +
+                                             inquiry.line.substr(0, MODEL_CODE_LENGTH) + "\", the firmware is for \"" +
+                                             std::string(reinterpret_cast<const char*>(code), MODEL_CODE_LENGTH) +
+                                             "\"");
+                return false;
+            }
+        }
+        if (ranges_.empty()) {
+            Raise(STATUS_COMPLETE);
+            return false;
+        }
+        return true;
+    }
+
+    bool PrepareSerial() {
+        if (!AskPassword()) return false;
+        auto loaded = ReadLoader(*info_, loader_);
+        if (!loaded) {
+            Fail(STATUS_FILE_ERROR, std::string("reading the loader: ") + DescribeContainerError(loaded.error()));
+            return false;
+        }
+        loaderLength_ = loaded.value();
+        if (ranges_.empty()) {
+            Raise(STATUS_COMPLETE);
+            return false;
+        }
+        return true;
+    }
+
+    // The range checksum for the header; a file that cannot be read gives the
+    // failure value, which is never sent.
+    std::optional<uint16_t> RangeChecksum(const FlashRange& range, bool descrambled) {
+        uint64_t fileOffset = uint64_t{info_->imageStart} + range.start;
+        uint16_t sum = descrambled
+                           ? DescrambledRangeChecksum(info_->stream, descrambler_, fileOffset, range.start, range.length)
+                           : RawRangeChecksum(info_->stream, fileOffset, range.start, range.length);
+        if (sum == CHECKSUM_FAILED) {
+            Fail(STATUS_FILE_ERROR, "computing the checksum of range " + RangeText(range) + ": the file could not be read");
+            return std::nullopt;
+        }
+        return sum;
+    }
+
+    bool WriteLanRange(const FlashRange& range) {
+        counters_.done = 0;
+        Raise(STATUS_PROGRESS);
+        SocketLibrarySession library(services_.network);
+        if (!library.started()) {
+            Fail(STATUS_CONNECT_FAILED, "starting the sockets library for range " + RangeText(range));
+            return false;
+        }
+        services_.sleep(PAUSE_BEFORE_CONNECT);
+        std::unique_ptr<ByteStream> connection = services_.network.Connect(settings_.peer, settings_.timeouts.connect);
+        if (!connection) {
+            Fail(STATUS_CONNECT_FAILED, "connecting for range " + RangeText(range) + ": the connection was refused or timed out");
+            return false;
+        }
+        ReplyReader reader(settings_.timeouts.lanRead);
+        bool old = generation_ == Generation::Old;
+        RangeHeader header;
+        header.start = range.start;
+        header.length = range.length;
+        auto sum = RangeChecksum(range, old);
+        if (!sum) return false;
+        header.checksum = *sum;
+        header.passwordDigest = old ? 0 : passwordDigest_;
+        RangeExchange exchange{*connection, reader, header, info_->stream, info_->imageStart,
+                               range, generation_, descrambler_};
+        if (!RunRangeExchange(exchange, raiser_)) {
+            return false;
+        }
+        connection.reset();  // close the socket before the library is released
+        services_.sleep(PAUSE_AFTER_RANGE);
+        return true;
+    }
+
+    bool WriteSerialRange(const FlashRange& range) {
+        counters_.done = 0;
+        Raise(STATUS_PROGRESS);
+        std::unique_ptr<SerialLine> line;
+        {
+            PowerOnWait wait(services_.serialPorts, settings_.comIndex, settings_.baudRate);
+            bool answered = services_.powerOn.Show(wait);
+            wait.Stop();
+            if (answered) line = wait.TakeLine();
+            if (!line) {
+                raiser_.Post(STATUS_ABORTED);
+                return false;
+            }
+        }
+        auto sum = RangeChecksum(range, false);
+        if (!sum) return false;
+        RangeHeader header;
+        header.checksum = *sum;
+        header.start = range.start;
+        header.length = range.length;
+        header.passwordDigest = passwordDigest_;
+        Raise(STATUS_TRANSFERRING);
+        if (!info_->stream.Seek(uint64_t{info_->imageStart} + range.start)) {
+            Fail(STATUS_FILE_ERROR, "positioning the file at range " + RangeText(range));
+            return false;
+        }
+        counters_.done = 0;
+        counters_.total = loaderLength_ + static_cast<uint32_t>(RANGE_HEADER_SIZE) + range.length;
+        UploadStream upload{loader_.data(), loaderLength_, header.Encode(), info_->stream};
+        if (!SendUploadStream(*line, upload, raiser_, settings_.timeouts)) {
+            return false;
+        }
+        Raise(STATUS_SERIAL_PROGRESS);
+        if (!WaitForCompletion(*line, raiser_, services_.erasingOut)) {
+            return false;
+        }
+        line->Release();
+        services_.sleep(PAUSE_AFTER_RANGE);
+        return true;
+    }
+
+    const RunSettings& settings_;
+    RunServices& services_;
+    TransferCounters counters_;
+    StatusRaiser raiser_;
+    Descrambler descrambler_;
+    std::optional<ContainerInfo> info_;
+    std::vector<FlashRange> ranges_;
+    Generation generation_ = Generation::New;
+    uint32_t passwordDigest_ = 0;
+    std::array<uint8_t, LOADER_MAX> loader_{};
+    uint32_t loaderLength_ = 0;
+};
+
+}  // namespace
+
+StatusCode RunUpdate(const RunSettings& settings, RunServices& services) {
+    Run run(settings, services);
+    return run.Execute();
+}
+
+CAPThread::~CAPThread() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void CAPThread::Start(RunSettings settings, RunServices& services) {
+    thread_ = std::thread([this, settings = std::move(settings), &services] { result_ = RunUpdate(settings, services); });
+}
+
+StatusCode CAPThread::Join() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+}
+
+void CAPThread::Detach() {
+    if (thread_.joinable()) thread_.detach();
+}
+
+}  // namespace quorsel
