@@ -1,0 +1,22 @@
+#include "app/timeouts_from_environment.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace quorsel {
+
+PeerTimeouts TimeoutsFromEnvironment() {
+    PeerTimeouts timeouts;
+    const char* text = std::getenv("QUORSEL_PEER_TIMEOUT_MS");
+    if (text == nullptr || *text == '\0') return timeouts;
+    char* end = nullptr;
+    unsigned long value = std::strtoul(text, &end, 10);
+    if (*end != '\0' || value == 0 || value > 3600000UL) return timeouts;
+    milliseconds bound{static_cast<long>(value)};
+    timeouts.connect = bound;
+    timeouts.lanRead = bound;
+    timeouts.serialAnswer = bound;
+    return timeouts;
+}
+
+}  // namespace quorsel

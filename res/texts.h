@@ -1,0 +1,57 @@
+// The texts of the user interface, UTF-8. Each is shown exactly as written here.
+#pragma once
+
+namespace quorsel {
+
+// Status line before the first code
+inline constexpr const char* TEXT_PREPARING = "準備中";
+inline constexpr const char* TEXT_CONNECTING = "接続中";
+inline constexpr const char* TEXT_TRANSFERRING = "転送中";
+inline constexpr const char* TEXT_WRITING = "書込み中";
+// Filled with the four address bytes
+inline constexpr const char* TEXT_CONNECT_FAILED_FORMAT = "%d.%d.%d.%d に接続できません";
+inline constexpr const char* TEXT_COMM_ERROR = "通信エラーが発生しました";
+inline constexpr const char* TEXT_WRITE_ERROR = "書込みエラーが発生しました";
+inline constexpr const char* TEXT_WRONG_MODEL = "違う機種のファイルです";
+inline constexpr const char* TEXT_FILE_ERROR = "ファイルの読込みでエラーが発生しました";
+inline constexpr const char* TEXT_ERASING = "イレーズ中";
+inline constexpr const char* TEXT_COMPLETE = "正常終了";
+inline constexpr const char* TEXT_BAD_PASSWORD = "パスワードが間違っています";
+inline constexpr const char* TEXT_ABORTED = "処理を中断しました";
+// Completion box, two lines
+inline constexpr const char* TEXT_COMPLETION_BOX = "アップデートを完了しました。\nアクセスポイントを再起動してください。";
+inline constexpr const char* TEXT_INVALID_ARGUMENTS = "引数の指定が間違っています";
+inline constexpr const char* TEXT_SOCKET_INIT_FAILED = "Windows ｿｹｯﾄの初期化に失敗しました。";
+inline constexpr const char* TEXT_PORT_OPEN_ERROR = "通信ポートのオープンエラー";
+inline constexpr const char* TEXT_PORT_SETUP_ERROR = "通信ポートの初期化エラー";
+// Power-on prompt
+inline constexpr const char* TEXT_POWER_ON_LINE1 = "アクセスポイントの電源を入れてください。";
+inline constexpr const char* TEXT_POWER_ON_LINE2 = "すでに電源が入っている場合は、いったん";
+inline constexpr const char* TEXT_POWER_ON_LINE3 = "電源切り、再度電源を入れてください。";
+// Password prompt
+inline constexpr const char* TEXT_PASSWORD_CAPTION = "パスワード";
+inline constexpr const char* TEXT_PASSWORD_PROMPT = "パスワードを入力してください";
+// %1 is the length limit
+inline constexpr const char* TEXT_PASSWORD_TOO_LONG_FORMAT = "%1 文字以内で入力してください。";
+// Dialog captions and message boxes
+// Terminal password prompt: a character that code page 932 cannot hold
+inline constexpr const char* TEXT_PASSWORD_BAD_CHARACTER = "パスワードに使えない文字が含まれています。";
+// Terminal settings form
+inline constexpr const char* TEXT_FORM_TRANSPORT = "接続方法 (1: LAN経由でアップデート, 2: シリアル経由でアップデート)";
+inline constexpr const char* TEXT_FORM_COM_PORT = "ポート (COM1〜COM4)";
+// Dialog captions and message boxes
+inline constexpr const char* TEXT_APP_TITLE = "Quorsel";
+// Settings dialog
+inline constexpr const char* TEXT_LAN_RADIO = "LAN経由でアップデート";
+inline constexpr const char* TEXT_SERIAL_RADIO = "シリアル経由でアップデート";
+inline constexpr const char* TEXT_PORT_GROUP = "ポート";
+inline constexpr const char* TEXT_BAUD_GROUP = "ボーレート";
+inline constexpr const char* TEXT_IP_ADDRESS = "IPアドレス";
+inline constexpr const char* TEXT_OK = "OK";
+inline constexpr const char* TEXT_CANCEL = "ｷｬﾝｾﾙ";
+// Version box
+inline constexpr const char* TEXT_ABOUT_MENU = "Quorsel のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+inline constexpr const char* TEXT_ABOUT_CAPTION = "Quorselのﾊﾞｰｼﾞｮﾝ情報";
+inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
+
+}  // namespace quorsel

@@ -1,0 +1,237 @@
+#include "ui/terminal/terminal_frontend.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "app/command_line.h"
+#include "engine/update_run.h"
+#include "image/text_encoding.h"
+#include "res/texts.h"
+
+namespace quorsel {
+namespace {
+
+constexpr size_t BAR_WIDTH = 40;
+constexpr size_t PASSWORD_MAX_BYTES = 15;
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A pipe whose two ends are closed exactly once.
+class EventPipe {
+public:
+    EventPipe() {
+        if (::pipe(fds_) != 0) fds_[0] = fds_[1] = -1;
+    }
+    ~EventPipe() {
+        for (int fd : fds_)
+            if (fd >= 0) ::close(fd);
+    }
+    EventPipe(const EventPipe&) = delete;
+    EventPipe& operator=(const EventPipe&) = delete;
+    bool ok() const { return fds_[0] >= 0; }
+    int readEnd() const { return fds_[0]; }
+    void Signal() {
+        char byte = 1;
+        [[maybe_unused]] ssize_t n = ::write(fds_[1], &byte, 1);
+    }
+
+private:
+    int fds_[2];
+};
+
+}  // namespace
+
+TerminalFrontend::TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts)
+    : console_(console), network_(network), serialPorts_(serialPorts), timeouts_(timeouts) {}
+
+void TerminalFrontend::ShowStartupError(const char* text) {
+    std::fprintf(stderr, "%s\n", text);
+}
+
+std::optional<std::string> TerminalFrontend::Ask(const std::string& question, const std::string& current) {
+    std::printf("%s [%s]: ", question.c_str(), current.c_str());
+    std::optional<std::string> answer = console_.ReadLine();
+    if (!answer) {
+        std::fputs("\n", stdout);
+        return std::nullopt;
+    }
+    return answer->empty() ? current : *answer;
+}
+
+bool TerminalFrontend::AskSettings(UpdateJob& job) {
+    for (;;) {
+        auto choice = Ask(TEXT_FORM_TRANSPORT, job.transport == TRANSPORT_SERIAL ? "2" : "1");
+        if (!choice) return false;
+        if (*choice == "1") {
+            job.transport = TRANSPORT_LAN;
+            break;
+        }
+        if (*choice == "2") {
+            job.transport = TRANSPORT_SERIAL;
+            break;
+        }
+    }
+    if (job.transport == TRANSPORT_LAN) {
+        for (;;) {
+            auto text = Ask(TEXT_IP_ADDRESS, job.addressText);
+            if (!text) return false;
+            // Like the dialog's edit: more than 15 characters cannot be taken.
+            if (text->size() <= ADDRESS_TEXT_MAX) {
+                job.addressText = *text;
+                return true;
+            }
+        }
+    }
+    for (;;) {
+        std::string current = "COM" + std::to_string(job.comIndex < 4 ? job.comIndex + 1 : 1);
+        auto port = Ask(TEXT_FORM_COM_PORT, current);
+        if (!port) return false;
+        std::string name = Lower(*port);
+        if (name.size() == 1) name = "com" + name;
+        if (name.size() == 4 && name.compare(0, 3, "com") == 0 && name[3] >= '1' && name[3] <= '4') {
+            job.comIndex = static_cast<uint32_t>(name[3] - '1');
+            return true;
+        }
+    }
+}
+
+int TerminalFrontend::RunProgress(const UpdateJob& job, const std::string& programPath) {
+    model_.emplace(job.address);
+    model_->Start();
+    PrintLine(model_->state().statusText);
+
+    RunSettings settings;
+    settings.transport = job.transport == TRANSPORT_SERIAL ? TRANSPORT_SERIAL : TRANSPORT_LAN;
+    settings.optionFlags = job.optionFlags;
+    settings.peer.port = job.tcpPort;
+    settings.peer.address = job.address;
+    settings.comIndex = job.comIndex;
+    settings.baudRate = job.baudRate;
+    settings.programPath = programPath;
+    settings.timeouts = timeouts_;
+
+    RunServices services{*this,
+                         *this,
+                         *this,
+                         network_,
+                         serialPorts_,
+                         [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); },
+                         [this](const char* text) {
+                             std::lock_guard<std::mutex> lock(outputMutex_);
+                             if (barShown_) std::fputs("\r\033[K", stdout);
+                             barShown_ = false;
+                             std::fputs(text, stdout);
+                             std::fflush(stdout);
+                         }};
+    CAPThread worker;
+    worker.Start(settings, services);
+    StatusCode final = worker.Join();
+    return ExitStatusFor(final);
+}
+
+void TerminalFrontend::PrintLine(const std::string& text) {
+    if (barShown_) {
+        std::fputs("\r\033[K", stdout);
+        barShown_ = false;
+    }
+    std::fputs(text.c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+void TerminalFrontend::DrawBar() {
+    unsigned percent = model_->Percent();
+    size_t filled = BAR_WIDTH * percent / 100;
+    std::string bar = "\r[" + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '-') + "] ";
+    std::fputs(bar.c_str(), stdout);
+    std::fprintf(stdout, "%3u%%", percent);
+    std::fflush(stdout);
+    barShown_ = true;
+}
+
+void TerminalFrontend::Notify(StatusCode code, const TransferCounters& counters) {
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    StatusEffect effect = model_->Apply(code, counters);
+    console_.SetBusy(model_->state().busy);
+    if (effect.barChanged && console_.StdoutIsTerminal() && !effect.finished) DrawBar();
+    if (effect.textChanged) PrintLine(model_->state().statusText);
+    if (effect.finished && !pendingDiagnostic_.empty()) {
+        std::fprintf(stderr, "%s\n", pendingDiagnostic_.c_str());
+        pendingDiagnostic_.clear();
+    }
+    if (effect.completionBox) {
+        std::string box = TEXT_COMPLETION_BOX;
+        size_t newline = box.find("\\n");
+        PrintLine(box.substr(0, newline));
+        PrintLine(box.substr(newline + 2));
+    }
+}
+
+void TerminalFrontend::Post(StatusCode code, const TransferCounters& counters) {
+    Notify(code, counters);
+}
+
+void TerminalFrontend::Diagnose(const std::string& line) {
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    pendingDiagnostic_ = "quorsel: " + line;
+}
+
+std::optional<std::string> TerminalFrontend::AskPassword() {
+    for (;;) {
+        std::printf("%s: ", TEXT_PASSWORD_PROMPT);
+        std::optional<std::string> typed = console_.ReadSecret();
+        if (!typed) return std::nullopt;
+        std::optional<std::string> bytes = Utf8ToCp932(*typed);
+        if (!bytes) {
+            std::printf("%s\n", TEXT_PASSWORD_BAD_CHARACTER);
+            continue;
+        }
+        if (bytes->size() > PASSWORD_MAX_BYTES) {
+            std::string message = TEXT_PASSWORD_TOO_LONG_FORMAT;
+            message.replace(message.find("%1"), 2, std::to_string(PASSWORD_MAX_BYTES));
+            std::printf("%s\n", message.c_str());
+            continue;
+        }
+        return bytes;
+    }
+}
+
+bool TerminalFrontend::Show(PowerOnWait& wait) {
+    {
+        std::lock_guard<std::mutex> lock(outputMutex_);
+        PrintLine(TEXT_POWER_ON_LINE1);
+        PrintLine(TEXT_POWER_ON_LINE2);
+        PrintLine(TEXT_POWER_ON_LINE3);
+    }
+    EventPipe events;
+    if (!events.ok()) return false;
+    std::atomic<int> outcome{-1};
+    wait.Start([&](PowerOnEvent event) {
+        outcome = static_cast<int>(event);
+        events.Signal();
+    });
+    bool signalled = console_.WaitForEvent(events.readEnd());
+    wait.Stop();  // after this the worker never calls back, so the pipe may go
+    if (!signalled) return false;
+    switch (static_cast<PowerOnEvent>(outcome.load())) {
+        case PowerOnEvent::Answered:
+            return true;
+        case PowerOnEvent::OpenFailed:
+            std::fprintf(stderr, "%s\n", TEXT_PORT_OPEN_ERROR);
+            return false;
+        case PowerOnEvent::SetupFailed:
+            std::fprintf(stderr, "%s\n", TEXT_PORT_SETUP_ERROR);
+            return false;
+    }
+    return false;
+}
+
+}  // namespace quorsel

@@ -1,0 +1,57 @@
+// The terminal front-end: used where no display is available. It asks for the
+// connection settings in a short text form, prints every status line, draws a
+// progress bar on a terminal, and prompts for the password and the power-on.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/startup.h"
+#include "engine/power_on_wait.h"
+#include "engine/run_interfaces.h"
+#include "engine/serial_line.h"
+#include "ui/progress_model.h"
+#include "ui/terminal/console_posix.h"
+
+namespace quorsel {
+
+class TerminalFrontend : public StartupFrontend,
+                         public StatusSink,
+                         public PasswordPrompt,
+                         public PowerOnPrompt {
+public:
+    TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts);
+
+    // StartupFrontend
+    void ShowStartupError(const char* text) override;
+    bool AskSettings(UpdateJob& job) override;
+    int RunProgress(const UpdateJob& job, const std::string& programPath) override;
+
+    // StatusSink
+    void Notify(StatusCode code, const TransferCounters& counters) override;
+    void Post(StatusCode code, const TransferCounters& counters) override;
+    void Diagnose(const std::string& line) override;
+
+    // PasswordPrompt
+    std::optional<std::string> AskPassword() override;
+
+    // PowerOnPrompt
+    bool Show(PowerOnWait& wait) override;
+
+private:
+    std::optional<std::string> Ask(const std::string& question, const std::string& current);
+    void PrintLine(const std::string& text);
+    void DrawBar();
+
+    Console& console_;
+    Network& network_;
+    SerialPorts& serialPorts_;
+    PeerTimeouts timeouts_;
+    std::optional<ProgressModel> model_;
+    std::string pendingDiagnostic_;
+    bool barShown_ = false;  // the bar occupies the current terminal line
+    std::mutex outputMutex_;
+};
+
+}  // namespace quorsel
