@@ -1,0 +1,30 @@
+// The access point's LAN update service: answers "INQR" and "FLSH" connections one
+// after the other and stores every range that arrives whole and intact.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "tools/apsim/access_point.h"
+#include "tools/apsim/faults.h"
+#include "tools/apsim/flash_store.h"
+#include "tools/apsim/tcp.h"
+
+namespace quorsel::apsim {
+
+struct LanServiceConfig {
+    AccessPoint accessPoint;
+    FlashStore* flash = nullptr;  // not owned; null: ranges are checked but not stored
+    std::chrono::milliseconds idleTimeout{};
+    std::chrono::milliseconds silentHold{};
+    LineEnd lineEnd = LineEnd::Lf;
+    FaultPlan faults;
+    uint32_t exitAfterRanges = 0;  // 0: never
+    uint32_t maxConnections = 0;   // 0: never
+};
+
+// Serves connections until a stop signal or an exit condition; returns the exit status
+// (0, or 1 when the listening socket fails).
+int RunLanService(TcpListener& listener, const LanServiceConfig& config);
+
+}  // namespace quorsel::apsim

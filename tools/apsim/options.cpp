@@ -1,0 +1,190 @@
+#include "tools/apsim/options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace quorsel::apsim {
+
+namespace {
+
+constexpr size_t MODEL_CODE_SIZE = 6;
+
+bool ParseCount(std::string_view text, uint32_t max, uint32_t& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return !text.empty() && ec == std::errc() && ptr == end && value <= max;
+}
+
+bool IsPrintableAscii(std::string_view text) {
+    for (char c : text) {
+        if (c < 0x20 || c > 0x7E) return false;
+    }
+    return true;
+}
+
+constexpr std::string_view VALUED_OPTIONS[] = {
+    "--model",           "--generation",      "--password",     "--flash",       "--listen",
+    "--port",            "--exit-after-ranges", "--max-connections", "--idle-timeout", "--silent-hold",
+    "--silent-at",       "--close-at",        "--garbage-at",   "--close-after-blocks", "--line-end",
+};
+
+bool TakesValue(std::string_view name) {
+    for (std::string_view option : VALUED_OPTIONS) {
+        if (option == name) return true;
+    }
+    return false;
+}
+
+// Walks argv, handing out option names and their values.
+class ArgCursor {
+public:
+    ArgCursor(int argc, const char* const* argv) : argc_(argc), argv_(argv) {}
+    bool AtEnd() const { return index_ >= argc_; }
+    std::string_view Next() { return argv_[index_++]; }
+    bool NextValue(std::string_view& value) {
+        if (AtEnd()) return false;
+        value = Next();
+        return true;
+    }
+
+private:
+    int argc_;
+    const char* const* argv_;
+    int index_ = 1;
+};
+
+}  // namespace
+
+std::string UsageText() {
+    return R"(Usage: quorsel-apsim [options]
+
+A simulated wireless-LAN access point: serves the LAN update protocol on TCP,
+one connection after the other, and writes every accepted range into a flash
+image file. It runs until SIGINT or SIGTERM, or until an exit option is met.
+On start it prints the port it listens on as the first line on stdout; every
+event is logged as one line on stderr.
+
+Access point:
+  --model CODE            model code reported to "INQR", six ASCII characters
+                          (default KRV001)
+  --generation DIGIT      protocol generation digit 0-9 (default 2); 2 and above
+                          take a password digest and the stored (scrambled) bytes,
+                          below 2 a 16-byte header and plain bytes
+  --password TEXT         password the range header's digest must match, UTF-8,
+                          at most 15 bytes in code page 932 (default empty)
+  --flash FILE            flash image file, created or extended to the model's
+                          flash size (2 MiB for KRV001 and MXD001, 4 MiB for the
+                          others) and filled with 0xFF; without it ranges are
+                          checked but not stored
+
+Listening:
+  --listen ADDRESS        IPv4 address to listen on (default 127.0.0.1)
+  --port PORT             TCP port (default 9002); 0 picks a free port
+
+Ending:
+  --exit-after-ranges K   exit once K ranges have been stored
+  --max-connections K     exit once K connections have been served
+  --idle-timeout MS       give a connection up when the client sends nothing for
+                          MS milliseconds (default 30000)
+  --silent-hold MS        keep a connection that fell silent open at most MS
+                          milliseconds, or until the client closes (default 600000)
+
+Faults (each usable alone; STEP is one of inquiry, flsh, header, start,
+block:K (the answer to data block K, from 1), end, final):
+  --silent-at STEP        send nothing at STEP and keep the connection open
+  --close-at STEP         close the connection at STEP instead of answering
+  --garbage-at STEP       answer a meaningless line at STEP, then carry on
+  --close-after-blocks K  close the connection once K data blocks are answered
+  --answer-ip             reject every range header with "IP"
+  --split-replies         send every reply byte in its own TCP segment
+  --merge-replies         send the header's "OK" together with "S", and the last
+                          block's "C " together with "E ", in one segment
+  --line-end lf|crlf|nul  end reply lines with LF (default), CR LF or NUL
+
+  --help                  show this text
+
+Exit status: 0 after a stop signal or an exit option, 1 when the listening
+socket or the flash file cannot be set up, 2 for a bad command line.
+)";
+}
+
+Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
+    Options options;
+    ArgCursor args(argc, argv);
+    while (!args.AtEnd()) {
+        const std::string name(args.Next());
+        if (name == "--help" || name == "-h") {
+            options.showHelp = true;
+            continue;
+        }
+        if (name == "--answer-ip") {
+            options.faults.answerIp = true;
+            continue;
+        }
+        if (name == "--split-replies") {
+            options.faults.splitReplies = true;
+            continue;
+        }
+        if (name == "--merge-replies") {
+            options.faults.mergeReplies = true;
+            continue;
+        }
+
+        if (!TakesValue(name)) return Fail("unknown option " + name + " (see --help)");
+        std::string_view value;
+        if (!args.NextValue(value)) return Fail("option " + name + " needs a value (see --help)");
+        const std::string bad = "bad value for " + name + ": '" + std::string(value) + "'";
+        uint32_t count = 0;
+
+        if (name == "--model") {
+            if (value.size() != MODEL_CODE_SIZE || !IsPrintableAscii(value)) {
+                return Fail(bad + " (six ASCII characters)");
+            }
+            options.model = std::string(value);
+        } else if (name == "--generation") {
+            if (value.size() != 1 || value[0] < '0' || value[0] > '9') return Fail(bad + " (one digit)");
+            options.generation = value[0];
+        } else if (name == "--password") {
+            options.password = std::string(value);
+        } else if (name == "--flash") {
+            if (value.empty()) return Fail(bad);
+            options.flashPath = std::string(value);
+        } else if (name == "--listen") {
+            if (value.empty()) return Fail(bad);
+            options.listenAddress = std::string(value);
+        } else if (name == "--port") {
+            if (!ParseCount(value, UINT16_MAX, count)) return Fail(bad + " (0 to 65535)");
+            options.port = static_cast<uint16_t>(count);
+        } else if (name == "--exit-after-ranges") {
+            if (!ParseCount(value, COUNT_OPTION_MAX, count) || count == 0) return Fail(bad);
+            options.exitAfterRanges = count;
+        } else if (name == "--max-connections") {
+            if (!ParseCount(value, COUNT_OPTION_MAX, count) || count == 0) return Fail(bad);
+            options.maxConnections = count;
+        } else if (name == "--idle-timeout") {
+            if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count) || count == 0) return Fail(bad);
+            options.idleTimeout = std::chrono::milliseconds(count);
+        } else if (name == "--silent-hold") {
+            if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count)) return Fail(bad);
+            options.silentHold = std::chrono::milliseconds(count);
+        } else if (name == "--silent-at" || name == "--close-at" || name == "--garbage-at") {
+            std::optional<StepPoint> step = ParseStep(value);
+            if (!step) return Fail(bad + " (inquiry, flsh, header, start, block:K, end or final)");
+            if (name == "--silent-at") options.faults.silentAt = step;
+            else if (name == "--close-at") options.faults.closeAt = step;
+            else options.faults.garbageAt = step;
+        } else if (name == "--close-after-blocks") {
+            if (!ParseCount(value, COUNT_OPTION_MAX, count)) return Fail(bad);
+            options.faults.closeAfterBlocks = count;
+        } else if (name == "--line-end") {
+            std::optional<LineEnd> lineEnd = ParseLineEnd(value);
+            if (!lineEnd) return Fail(bad + " (lf, crlf or nul)");
+            options.lineEnd = *lineEnd;
+        } else {
+            return Fail("unknown option " + name + " (see --help)");
+        }
+    }
+    return options;
+}
+
+}  // namespace quorsel::apsim

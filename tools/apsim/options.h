@@ -1,0 +1,44 @@
+// The simulator's command line.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "common/result.h"
+#include "tools/apsim/faults.h"
+#include "tools/apsim/sim_limits.h"
+
+namespace quorsel::apsim {
+
+struct Options {
+    bool showHelp = false;
+
+    // What the simulated access point is.
+    std::string model = "KRV001";  // six ASCII characters
+    char generation = '2';         // '2' and above: new generation (password, stored bytes)
+    std::string password;          // UTF-8 as given; compared in code page 932
+    std::string flashPath;         // empty: ranges are checked but not stored
+
+    // Where it listens.
+    std::string listenAddress = "127.0.0.1";
+    uint16_t port = DEFAULT_PORT;  // 0: any free port
+
+    // When it ends on its own (0: never).
+    uint32_t exitAfterRanges = 0;
+    uint32_t maxConnections = 0;
+
+    std::chrono::milliseconds idleTimeout = DEFAULT_IDLE_TIMEOUT;
+    std::chrono::milliseconds silentHold = DEFAULT_SILENT_HOLD;
+
+    LineEnd lineEnd = LineEnd::Lf;
+    FaultPlan faults;
+};
+
+// Parses argv[1..argc-1]; the error is a one-line message for the user.
+Result<Options, std::string> ParseOptions(int argc, const char* const* argv);
+
+// The --help text.
+std::string UsageText();
+
+}  // namespace quorsel::apsim
