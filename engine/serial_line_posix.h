@@ -1,0 +1,54 @@
+// Serial ports on a POSIX terminal interface (termios).
+//
+// Port index n (0..3, shown to the user as COM1..COM4) opens the device named by
+// the environment variable QUORSEL_COM<n+1> when it is set and not empty, and
+// /dev/ttyS<n> otherwise.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/serial_line.h"
+
+namespace quorsel {
+
+constexpr uint32_t SERIAL_PORT_COUNT = 4;
+
+// The device path for a port index, or nullopt for an index outside 0..3.
+std::optional<std::string> SerialDevicePath(uint32_t comIndex);
+
+// An open terminal device in raw 8N1 mode. The descriptor stays non-blocking;
+// waits go through poll().
+class PosixSerialLine : public SerialLine {
+public:
+    // Opens and configures the device at path (see PosixSerialPorts::Open).
+    static Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(const std::string& path, uint32_t baudRate);
+
+    ~PosixSerialLine() override;
+    PosixSerialLine(const PosixSerialLine&) = delete;
+    PosixSerialLine& operator=(const PosixSerialLine&) = delete;
+
+    bool WriteByte(uint8_t byte) override;
+    bool WriteBytes(const uint8_t* data, size_t n) override;
+    std::optional<uint8_t> PollByte() override;
+    SerialReadResult ReadByte(std::chrono::milliseconds timeout) override;
+    void Release() override;
+
+private:
+    PosixSerialLine(int fd, bool exclusiveSet) : fd_(fd), exclusiveSet_(exclusiveSet) {}
+
+    int fd_ = -1;
+    bool exclusiveSet_ = false;  // TIOCEXCL was set by this line and is cleared at release
+};
+
+class PosixSerialPorts : public SerialPorts {
+public:
+    // Opens the port read/write and exclusively (OpenFailed when it is missing, in
+    // use or not accessible), then applies raw 8N1 at baudRate without flow
+    // control and drops DTR and RTS (SetupFailed when the device refuses any of it).
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
+};
+
+}  // namespace quorsel
