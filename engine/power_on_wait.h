@@ -2,12 +2,14 @@
 // serial line and sends "X" every 100 ms until the boot code answers "*".
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 
+#include "engine/limits.h"
 #include "engine/serial_line.h"
 
 namespace quorsel {
@@ -21,31 +23,42 @@ enum class PowerOnEvent {
 // One power-on wait: owns the worker thread and, until it is taken, the line.
 class PowerOnWait {
 public:
-    PowerOnWait(SerialPorts& ports, uint32_t comIndex, uint32_t baudRate);
+    // wakeInterval is the pause after each "X"; tests pass a shorter one.
+    PowerOnWait(SerialPorts& ports, uint32_t comIndex, uint32_t baudRate,
+                std::chrono::milliseconds wakeInterval = WAKE_INTERVAL);
     ~PowerOnWait();  // stops the worker and releases a line that was not taken
     PowerOnWait(const PowerOnWait&) = delete;
     PowerOnWait& operator=(const PowerOnWait&) = delete;
 
-    // Starts the worker once; later calls do nothing. onEvent is called on the
-    // worker thread, at most once, and never after Stop() has returned.
+    // Starts the worker once; later calls, and a call after Stop(), do nothing.
+    // onEvent is called on the worker thread, at most once, and never once Stop()
+    // has begun. It runs under the wait's lock: it must hand the event over (post
+    // it) rather than wait for the thread that may call Stop(), and must not call
+    // Stop() or TakeLine() itself.
     void Start(std::function<void(PowerOnEvent)> onEvent);
-    // Ends the worker (within one wake-up pass) and waits for it; idempotent.
+    // Ends the worker (within one wake-up pass) and waits for it; idempotent. A
+    // worker still waking releases its line; a line that has answered stays for
+    // TakeLine().
     void Stop();
-    // After Answered: hands the open line over. nullptr otherwise.
+    // After Answered: hands the open line over (once). nullptr otherwise.
     std::unique_ptr<SerialLine> TakeLine();
 
 private:
     void Work();
+    // Reports event unless the wait was stopped; true when it was reported.
+    bool Report(PowerOnEvent event);
 
     SerialPorts& ports_;
     uint32_t comIndex_;
     uint32_t baudRate_;
+    std::chrono::milliseconds wakeInterval_;
     std::function<void(PowerOnEvent)> onEvent_;
-    std::mutex mutex_;  // guards the hand-over between the worker and Stop()
+    std::mutex mutex_;  // guards everything below between the worker and the caller
+    std::condition_variable wake_;  // cuts a wake-up pause short when Stop() is called
+    bool started_ = false;
     bool stopped_ = false;
     bool answered_ = false;
-    std::atomic<bool> stopRequested_{false};
-    std::unique_ptr<SerialLine> line_;
+    std::unique_ptr<SerialLine> line_;  // the answered line, until it is taken
     std::thread worker_;
 };
 

@@ -34,17 +34,37 @@ struct UploadStream {
 
 // Fills block with the stream bytes from counters.done on: how many it placed
 // (SERIAL_BLOCK_SIZE, fewer only where the file ended), or -1 at the end of the stream.
+// The last block of a range is filled up with the bytes that follow the range in
+// the file; bytes beyond the file's end are zero.
 int FillBlock(uint8_t* block, const UploadStream& stream, const TransferCounters& counters);
-// Frames and writes one block.
+// Frames one block (STX, number, 255 - number, data, CRC high, CRC low) and hands
+// the frame to the line in one write.
 void SendBlock(SerialLine& line, uint8_t number, const uint8_t* block);
 
 // Sends the whole stream and its end mark. Returns false after raising
-// STATUS_COMM_ERROR when the peer falls silent, keeps refusing a block, or the line is gone.
+// STATUS_COMM_ERROR when no "C" comes within timeouts.serialAnswer, an answer does
+// not come within it, RESEND_LIMIT answers in a row refuse the same block (or the
+// end mark), or the line is gone.
 bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser& raiser,
                       const PeerTimeouts& timeouts);
 
-// Waits for "F" (success); "P"/"E" raise their codes, "B"/"I"/"N" and 90 s of silence
-// raise theirs and fail. "Erasing\n" goes to erasingOut for each "E".
-bool WaitForCompletion(SerialLine& line, StatusRaiser& raiser, std::function<void(const char*)> erasingOut);
+// A steady stream of bytes that are no report never counts as silence; this bound
+// ends such a wait, counted like the silence limit from the start or the last "P"/"E".
+constexpr milliseconds COMPLETION_REPORT_LIMIT = 2 * COMPLETION_SILENCE_POLLS * COMPLETION_POLL_INTERVAL;
+
+// How long the completion wait listens. The defaults are what a user gets; tests
+// pass shorter ones.
+struct CompletionLimits {
+    uint32_t silencePolls = COMPLETION_SILENCE_POLLS;         // empty polls that end the wait
+    milliseconds pollInterval = COMPLETION_POLL_INTERVAL;     // the length of one empty poll
+    milliseconds reportLimit = COMPLETION_REPORT_LIMIT;       // no report at all, silence or not
+};
+
+// Waits for "F" (success); "P"/"E" raise their codes and restart the silence count,
+// "B"/"I"/"N" raise theirs and fail; silencePolls empty polls in a row, a line that
+// is gone, or no report within reportLimit raise STATUS_COMM_ERROR and fail. Other
+// bytes are passed over. "Erasing\n" goes to erasingOut for each "E".
+bool WaitForCompletion(SerialLine& line, StatusRaiser& raiser, std::function<void(const char*)> erasingOut,
+                       const CompletionLimits& limits = CompletionLimits{});
 
 }  // namespace quorsel
