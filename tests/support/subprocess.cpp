@@ -9,7 +9,7 @@
 
 #include "tests/support/temp_dir.h"
 
-namespace quorsel::test {
+namespace quorsel::testing {
 namespace {
 
 std::string Slurp(const std::string& path) {
@@ -45,4 +45,4 @@ CommandResult RunShell(const std::string& script, const std::string& input) {
     return result;
 }
 
-}  // namespace quorsel::test
+}  // namespace quorsel::testing

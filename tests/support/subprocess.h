@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace quorsel::test {
+namespace quorsel::testing {
 
 struct CommandResult {
     int exitStatus = -1;  // the command's exit status, or 128 + signal
@@ -17,4 +17,4 @@ CommandResult RunShell(const std::string& script, const std::string& input = "")
 // Quotes text for a shell command line.
 std::string ShellQuote(const std::string& text);
 
-}  // namespace quorsel::test
+}  // namespace quorsel::testing

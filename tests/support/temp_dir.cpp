@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-namespace quorsel::test {
+namespace quorsel::testing {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quorsel-test-XXXXXX").string();
@@ -20,4 +20,4 @@ TempDir::~TempDir() {
     if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
-}  // namespace quorsel::test
+}  // namespace quorsel::testing

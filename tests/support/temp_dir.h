@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace quorsel::test {
+namespace quorsel::testing {
 
 class TempDir {
 public:
@@ -18,4 +18,4 @@ private:
     std::string path_;
 };
 
-}  // namespace quorsel::test
+}  // namespace quorsel::testing
