@@ -11,6 +11,8 @@ namespace quorsel {
 
 constexpr size_t RANGE_HEADER_SIZE = 20;
 constexpr size_t RANGE_HEADER_SIZE_OLD = 16;
+constexpr char RANGE_HEADER_TAG[] = "_Flash";           // sent without its terminator
+constexpr size_t RANGE_HEADER_TAG_SIZE = 6;
 
 struct RangeHeader {
     uint16_t checksum = 0;
