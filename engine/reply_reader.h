@@ -29,9 +29,17 @@ public:
     // Empties the buffer; called after each connect.
     void Reset() { fill_ = 0; }
     // One reply line without its end byte (a CR before the LF stays), or a failure.
+    // A line of up to REPLY_BUFFER_SIZE bytes is handed out whole; a longer one fails
+    // with TooLong. When the peer's data ends, the bytes still buffered are the line.
     ReadFailure ReadLine(ByteStream& stream, std::string& line);
 
+    std::chrono::milliseconds readTimeout() const { return readTimeout_; }
+    // Bytes received but not yet handed out.
+    uint32_t buffered() const { return fill_; }
+
 private:
+    void TakeLine(uint32_t length, uint32_t endBytes, std::string& line);
+
     std::chrono::milliseconds readTimeout_;
     std::array<uint8_t, REPLY_BUFFER_SIZE + 1> buffer_{};
     uint32_t fill_ = 0;
