@@ -15,6 +15,7 @@ constexpr size_t REPLY_BUFFER_SIZE = 1024;          // data bytes; one more hold
 constexpr uint32_t EMPTY_PEEK_LIMIT = 3000;         // empty peeks in a row that mean the peer's data ended
 constexpr milliseconds PAUSE_BEFORE_CONNECT{100};
 constexpr milliseconds PAUSE_AFTER_RANGE{1000};
+constexpr milliseconds LAN_SEND_TIMEOUT{60000};     // a send that finds no room in the socket buffer
 
 // Serial
 constexpr size_t SERIAL_BLOCK_SIZE = 1024;
