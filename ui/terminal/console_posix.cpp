@@ -141,13 +141,16 @@ std::optional<std::string> Console::ReadLineFrom(int fd, std::string& pending) {
 
 std::optional<std::string> Console::ReadLine() {
     std::fflush(stdout);
-    return ReadLineFrom(STDIN_FILENO, stdinPending_);
+    std::optional<std::string> line = ReadLineFrom(STDIN_FILENO, stdinPending_);
+    // Typed input ends its own line on screen; piped input does not.
+    if (!line || ::isatty(STDIN_FILENO) != 1) std::fputs("\n", stdout);
+    return line;
 }
 
 std::optional<std::string> Console::ReadSecret() {
     std::fflush(stdout);
     OwnedFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (tty.get() < 0) return ReadLineFrom(STDIN_FILENO, stdinPending_);
+    if (tty.get() < 0) return ReadLine();
     std::string pending;
     std::optional<std::string> line;
     {

@@ -59,10 +59,7 @@ void TerminalFrontend::ShowStartupError(const char* text) {
 std::optional<std::string> TerminalFrontend::Ask(const std::string& question, const std::string& current) {
     std::printf("%s [%s]: ", question.c_str(), current.c_str());
     std::optional<std::string> answer = console_.ReadLine();
-    if (!answer) {
-        std::fputs("\n", stdout);
-        return std::nullopt;
-    }
+    if (!answer) return std::nullopt;
     return answer->empty() ? current : *answer;
 }
 
