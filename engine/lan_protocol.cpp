@@ -182,6 +182,7 @@ bool RunRangeExchange(const RangeExchange& exchange, StatusRaiser& raiser) {
             return false;
         }
         counters.done += static_cast<uint32_t>(got);
+        // The access point answers each block with "C "; any line is taken as the answer.
         if (!ReadReply(reader, stream, line, raiser, STATUS_WRITE_ERROR,
                        "the answer to the data block at image offset " + Hex(blockOffset))) {
             return false;

@@ -74,7 +74,10 @@ struct RangeExchange {
     Descrambler& descrambler;
 };
 
-// "FLSH", header, 'S', the data blocks, "E ", "OK". On failure it has raised its code.
+// "FLSH", header, 'S', the data blocks, "E ", "OK". On failure it has raised its code:
+// STATUS_COMM_ERROR, STATUS_BAD_PASSWORD or STATUS_WRITE_ERROR by step, and
+// STATUS_FILE_ERROR when the program file cannot be positioned at the range.
+// The answer line to each block only has to arrive; its content is not examined.
 bool RunRangeExchange(const RangeExchange& exchange, StatusRaiser& raiser);
 
 }  // namespace quorsel
