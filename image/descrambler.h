@@ -27,7 +27,9 @@ public:
     static uint8_t KeystreamByte(uint32_t imageOffset);
 
 private:
-    uint64_t steps_ = 0;  // outputs taken since the last reset
+    // Index of the next output in the precomputed state sequence; outputs repeat with a
+    // fixed period after a short tail, so the index is kept within one period.
+    uint32_t position_ = 0;
 };
 
 // The firmware build's tables: ROW orders the 16 rows of a block, PERM the 256 bytes of a row.

@@ -1,0 +1,191 @@
+// Locating, checking and opening the firmware container appended to the program file.
+#include "image/container.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "common/le_bytes.h"
+
+namespace quorsel {
+
+namespace {
+
+// The container signature, held as two 32-bit halves ("@Wln" and "$ap@" read little-endian)
+// so that its eight bytes never stand together in this program. The first half is read
+// through a volatile object, which keeps the compiler from merging the two comparisons
+// into one 64-bit constant.
+const volatile uint32_t SIGNATURE_FIRST_HALF = 0x6E6C5740;
+constexpr uint32_t SIGNATURE_SECOND_HALF = 0x40706124;
+constexpr size_t SIGNATURE_SIZE = 8;
+
+// Bytes read per call while scanning for the signature or summing the container.
+constexpr size_t READ_CHUNK = 64 * 1024;
+// The program file and every offset in it must stay below 4 GiB.
+constexpr uint64_t FILE_SIZE_LIMIT = uint64_t{1} << 32;
+
+}  // namespace
+
+const char* DescribeContainerError(ContainerError error) {
+    switch (error) {
+        case ContainerError::FileNotFound:
+            return "the program file was not found";
+        case ContainerError::FileTooLarge:
+            return "the program file is 4 GiB or larger";
+        case ContainerError::CannotOpen:
+            return "the program file cannot be opened for reading";
+        case ContainerError::NoSignature:
+            return "no firmware container in the program file";
+        case ContainerError::BadHeader:
+            return "the container header is short or its byte sum does not match";
+        case ContainerError::BadImageSize:
+            return "the firmware image is neither 2 MiB nor 4 MiB";
+        case ContainerError::UnknownModel:
+            return "the firmware image is for an unknown model";
+        case ContainerError::LoaderTooLong:
+            return "the loader is longer than 4096 bytes";
+        case ContainerError::ReadFailed:
+            return "the program file could not be read";
+    }
+    return "unknown container error";
+}
+
+int64_t FindContainer(FileStream& stream) {
+    const uint32_t firstHalf = SIGNATURE_FIRST_HALF;
+    const uint8_t firstByte = static_cast<uint8_t>(firstHalf & 0xFF);
+    // Every offset is tried from the start of the file, also offsets inside a partial match.
+    if (!stream.Seek(0)) {
+        return -1;
+    }
+    // Chunks overlap by the bytes that could begin a signature not yet complete.
+    constexpr size_t OVERLAP = SIGNATURE_SIZE - 1;
+    std::vector<uint8_t> buffer(OVERLAP + READ_CHUNK);
+    uint8_t* const data = buffer.data();
+    uint64_t base = 0;  // file offset of data[0]
+    size_t kept = 0;
+    for (;;) {
+        const size_t got = stream.Read(data + kept, READ_CHUNK);
+        const size_t available = kept + got;
+        if (available >= SIGNATURE_SIZE) {
+            const size_t candidates = available - SIGNATURE_SIZE + 1;
+            size_t i = 0;
+            while (i < candidates) {
+                const void* hit = std::memchr(data + i, firstByte, candidates - i);
+                if (hit == nullptr) {
+                    break;
+                }
+                i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+                if (LoadLe32(data + i) == firstHalf && LoadLe32(data + i + 4) == SIGNATURE_SECOND_HALF) {
+                    return static_cast<int64_t>(base + i);
+                }
+                ++i;
+            }
+        }
+        if (got == 0) {
+            return -1;
+        }
+        const size_t keep = std::min(available, OVERLAP);
+        std::memmove(data, data + available - keep, keep);
+        base += available - keep;
+        kept = keep;
+    }
+}
+
+int64_t CheckContainer(FileStream& stream, uint32_t containerOffset) {
+    uint8_t header[CONTAINER_HEADER_SIZE];
+    if (!stream.Seek(containerOffset) || stream.Read(header, sizeof header) < sizeof header) {
+        return -1;
+    }
+    const uint32_t loaderLength = LoadLe32(header + 8);
+    const uint32_t imageLength = LoadLe32(header + 12);
+    const uint32_t byteSum = LoadLe32(header + 16);
+
+    // The count is taken in 64 bits: loaderLength + imageLength must not wrap around
+    // to a small count that a forged header could satisfy.
+    uint64_t remaining = uint64_t{loaderLength} + imageLength;
+    uint32_t sum = 0;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(READ_CHUNK, remaining)));
+    while (remaining > 0) {
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(remaining, buffer.size()));
+        const size_t got = stream.Read(buffer.data(), wanted);
+        if (got < wanted) {
+            return -1;
+        }
+        for (size_t i = 0; i < got; ++i) {
+            sum += buffer[i];
+        }
+        remaining -= got;
+    }
+    if (sum != byteSum) {
+        return -1;
+    }
+    return static_cast<int64_t>(containerOffset) + CONTAINER_HEADER_SIZE + loaderLength;
+}
+
+Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler) {
+    const std::optional<uint64_t> fileSize = FileSizeOf(path);
+    if (!fileSize) {
+        return Fail(ContainerError::FileNotFound);
+    }
+    if (*fileSize >= FILE_SIZE_LIMIT) {
+        return Fail(ContainerError::FileTooLarge);
+    }
+    const int64_t size = static_cast<int64_t>(*fileSize);
+
+    std::optional<FileStream> opened = FileStream::Open(path);
+    if (!opened) {
+        return Fail(ContainerError::CannotOpen);
+    }
+    ContainerInfo info;
+    info.stream = std::move(*opened);
+
+    const int64_t containerOffset = FindContainer(info.stream);
+    if (containerOffset < 0 || containerOffset >= size) {
+        return Fail(ContainerError::NoSignature);
+    }
+    const int64_t imageStart = CheckContainer(info.stream, static_cast<uint32_t>(containerOffset));
+    if (imageStart < 0) {
+        return Fail(ContainerError::BadHeader);
+    }
+    // The image runs to the end of the file; its size comes from the file size alone.
+    const int64_t imageSize = size - imageStart;
+    if (imageSize != IMAGE_SIZE_2MIB && imageSize != IMAGE_SIZE_4MIB) {
+        return Fail(ContainerError::BadImageSize);
+    }
+
+    std::array<uint8_t, BLOCK_SIZE> trailer{};
+    if (!info.stream.Seek(static_cast<uint64_t>(size) - BLOCK_SIZE) ||
+        info.stream.Read(trailer.data(), trailer.size()) < trailer.size()) {
+        // Only possible when the file changed after it was measured.
+        return Fail(ContainerError::ReadFailed);
+    }
+    descrambler.Skip(static_cast<uint32_t>(imageSize) - static_cast<uint32_t>(BLOCK_SIZE));
+    descrambler.DescrambleBlock(trailer.data());
+    std::copy_n(trailer.begin() + TRAILER_MODEL_OFFSET, info.trailerTail.size(), info.trailerTail.begin());
+
+    const int modelIndex = FindModel(info.trailerTail.data());
+    if (modelIndex < 0) {
+        return Fail(ContainerError::UnknownModel);
+    }
+    info.containerOffset = static_cast<uint32_t>(containerOffset);
+    info.imageStart = static_cast<uint32_t>(imageStart);
+    info.imageSize = static_cast<uint32_t>(imageSize);
+    info.modelIndex = modelIndex;
+    info.regions = &RegionTableOf(modelIndex);
+    return info;
+}
+
+Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint8_t, LOADER_MAX>& loader) {
+    const uint32_t loaderLength = info.imageStart - info.containerOffset - CONTAINER_HEADER_SIZE;
+    if (loaderLength > LOADER_MAX) {
+        return Fail(ContainerError::LoaderTooLong);
+    }
+    if (!info.stream.Seek(uint64_t{info.containerOffset} + CONTAINER_HEADER_SIZE) ||
+        info.stream.Read(loader.data(), loaderLength) < loaderLength) {
+        // The sum test has read these bytes already; a short read means the file changed.
+        return Fail(ContainerError::ReadFailed);
+    }
+    return loaderLength;
+}
+
+}  // namespace quorsel

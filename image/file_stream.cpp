@@ -1,0 +1,66 @@
+// FileStream: one owner of a buffered "rb" stream; FileSizeOf: the size the directory reports.
+#include "image/file_stream.h"
+
+#include <climits>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace quorsel {
+
+FileStream::~FileStream() { Close(); }
+
+FileStream::FileStream(FileStream&& other) noexcept : file_(std::exchange(other.file_, nullptr)) {}
+
+FileStream& FileStream::operator=(FileStream&& other) noexcept {
+    if (this != &other) {
+        Close();
+        file_ = std::exchange(other.file_, nullptr);
+    }
+    return *this;
+}
+
+std::optional<FileStream> FileStream::Open(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return FileStream(file);
+}
+
+bool FileStream::Seek(uint64_t offset) {
+    if (file_ == nullptr || offset > static_cast<uint64_t>(LONG_MAX)) {
+        return false;
+    }
+    return std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+size_t FileStream::Read(uint8_t* buffer, size_t n) {
+    if (file_ == nullptr || n == 0) {
+        return 0;
+    }
+    return std::fread(buffer, 1, n, file_);
+}
+
+void FileStream::Close() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+}
+
+std::optional<uint64_t> FileSizeOf(const std::string& path) {
+    // Only a regular file has a size here: directories, pipes and devices count as
+    // not found, so that opening one can neither block nor yield a meaningless size.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error) || error) {
+        return std::nullopt;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(path), error);
+    if (error) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(size);
+}
+
+}  // namespace quorsel
