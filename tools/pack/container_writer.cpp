@@ -71,6 +71,17 @@ std::optional<std::string> CheckImageSize(uint64_t size) {
            std::to_string(IMAGE_SIZE_2MIB) + " (2 MiB) or " + std::to_string(IMAGE_SIZE_4MIB) + " (4 MiB)";
 }
 
+std::optional<std::string> LayoutMismatch(const std::vector<uint8_t>& plainImage) {
+    if (CheckImageSize(plainImage.size())) return std::nullopt;
+    const int model = FindModel(plainImage.data() + plainImage.size() - TRAILER_BLOCK_SIZE + TRAILER_MODEL_OFFSET);
+    if (model < 0) return std::nullopt;
+    const Region& last = RegionTableOf(model).back();
+    const uint64_t layoutSize = uint64_t{last.start} + last.length;
+    if (layoutSize == plainImage.size()) return std::nullopt;
+    return std::string("model ") + MODEL_CODES[model] + " uses a " + std::to_string(layoutSize >> 20) +
+           " MiB flash layout but the image is " + std::to_string(plainImage.size() >> 20) + " MiB";
+}
+
 Result<std::vector<uint8_t>, std::string> PackContainer(const std::vector<uint8_t>& updater,
                                                          const std::vector<uint8_t>& loader,
                                                          const std::vector<uint8_t>& plainImage) {

@@ -24,6 +24,10 @@ std::array<uint8_t, CONTAINER_HEADER_SIZE> BuildContainerHeader(const std::vecto
 // nullopt when size is a valid image size (exactly 2 MiB or 4 MiB), else the reason.
 std::optional<std::string> CheckImageSize(uint64_t size);
 
+// A note for the firmware build when the model's flash layout does not cover the
+// image exactly (the updater accepts such an image); nullopt when it does.
+std::optional<std::string> LayoutMismatch(const std::vector<uint8_t>& plainImage);
+
 // Checks the inputs (image size, model code in the trailer, no signature in the
 // updater, the result below 4 GiB), scrambles the image and returns the whole file.
 Result<std::vector<uint8_t>, std::string> PackContainer(const std::vector<uint8_t>& updater,

@@ -6,7 +6,9 @@
 //   quorsel-pack --extract FILE OUT          write FILE's image, descrambled, to OUT
 //
 // Every failure prints one line on stderr and exits with status 1; OUT is then
-// neither created nor changed.
+// neither created nor changed. Containers the updater accepts but that a run may not
+// use as intended (a loader over 4096 bytes, a flash layout of another size than the
+// image) are written with a warning on stderr.
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -54,6 +56,9 @@ int Pack(const std::string& updaterPath, const std::string& loaderPath, const st
     if (!packed) return Failed(packed.error());
     if (const auto error = ReplaceFile(outPath, *packed, PROGRAM_MODE)) return Failed(*error);
 
+    if (const auto mismatch = LayoutMismatch(*image)) {
+        std::cerr << "quorsel-pack: warning: " << *mismatch << std::endl;
+    }
     if (loader->size() > LOADER_MAX) {
         std::cerr << "quorsel-pack: warning: the loader is " << loader->size()
                   << " bytes; serial runs accept at most " << LOADER_MAX << std::endl;
