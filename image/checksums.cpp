@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/le_bytes.h"
+#include "image/byte_sum.h"
 
 namespace quorsel {
 
@@ -20,13 +21,6 @@ static_assert(READ_CHUNK % BLOCK_SIZE == 0);
 
 // The sum begins with the four bytes of start and the four bytes of length.
 uint32_t StartSum(uint32_t start, uint32_t length) { return ByteSum32(start) + ByteSum32(length); }
-
-uint32_t AddBytes(uint32_t sum, const uint8_t* data, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        sum += data[i];
-    }
-    return sum;
-}
 
 uint16_t Reduce(uint32_t sum) { return static_cast<uint16_t>(sum % CHECKSUM_MODULUS); }
 

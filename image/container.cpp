@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/le_bytes.h"
+#include "image/byte_sum.h"
 
 namespace quorsel {
 
@@ -50,35 +51,57 @@ const char* DescribeContainerError(ContainerError error) {
     return "unknown container error";
 }
 
+namespace {
+
+// Positions examined per filter pass; a fixed count lets the filter loop become vector code.
+constexpr size_t FILTER_SPAN = 4096;
+
+// flags[i] = 1 where the bytes at i, i + 3 and i + 7 are those of the signature: a cheap
+// test that almost every non-matching position fails. Reads window[0 .. FILTER_SPAN + 6].
+void MarkCandidates(const uint8_t* __restrict window, uint8_t* __restrict flags, uint8_t first,
+                    uint8_t fourth, uint8_t last) {
+    for (size_t i = 0; i < FILTER_SPAN; ++i) {
+        flags[i] = static_cast<uint8_t>((window[i] == first) & (window[i + 3] == fourth) &
+                                        (window[i + SIGNATURE_SIZE - 1] == last));
+    }
+}
+
+}  // namespace
+
 int64_t FindContainer(FileStream& stream) {
     const uint32_t firstHalf = SIGNATURE_FIRST_HALF;
-    const uint8_t firstByte = static_cast<uint8_t>(firstHalf & 0xFF);
+    const uint8_t firstByte = static_cast<uint8_t>(firstHalf);
+    const uint8_t fourthByte = static_cast<uint8_t>(firstHalf >> 24);
+    const uint8_t lastByte = static_cast<uint8_t>(SIGNATURE_SECOND_HALF >> 24);
     // Every offset is tried from the start of the file, also offsets inside a partial match.
     if (!stream.Seek(0)) {
         return -1;
     }
-    // Chunks overlap by the bytes that could begin a signature not yet complete.
+    // Chunks overlap by the bytes that could begin a signature not yet complete. The
+    // buffer has room for the filter to read one whole span past the data; what it finds
+    // there is ignored.
     constexpr size_t OVERLAP = SIGNATURE_SIZE - 1;
-    std::vector<uint8_t> buffer(OVERLAP + READ_CHUNK);
+    std::vector<uint8_t> buffer(OVERLAP + READ_CHUNK + FILTER_SPAN + SIGNATURE_SIZE);
+    std::vector<uint8_t> flags(FILTER_SPAN);
     uint8_t* const data = buffer.data();
     uint64_t base = 0;  // file offset of data[0]
     size_t kept = 0;
     for (;;) {
         const size_t got = stream.Read(data + kept, READ_CHUNK);
         const size_t available = kept + got;
-        if (available >= SIGNATURE_SIZE) {
-            const size_t candidates = available - SIGNATURE_SIZE + 1;
-            size_t i = 0;
-            while (i < candidates) {
-                const void* hit = std::memchr(data + i, firstByte, candidates - i);
-                if (hit == nullptr) {
-                    break;
-                }
-                i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - data);
+        // Offsets where a whole signature fits in the data read so far.
+        const size_t candidates = available >= SIGNATURE_SIZE ? available - SIGNATURE_SIZE + 1 : 0;
+        for (size_t span = 0; span < candidates; span += FILTER_SPAN) {
+            MarkCandidates(data + span, flags.data(), firstByte, fourthByte, lastByte);
+            const size_t count = std::min(FILTER_SPAN, candidates - span);
+            const uint8_t* hit = flags.data();
+            const uint8_t* const end = flags.data() + count;
+            while ((hit = static_cast<const uint8_t*>(std::memchr(hit, 1, static_cast<size_t>(end - hit)))) != nullptr) {
+                const size_t i = span + static_cast<size_t>(hit - flags.data());
                 if (LoadLe32(data + i) == firstHalf && LoadLe32(data + i + 4) == SIGNATURE_SECOND_HALF) {
                     return static_cast<int64_t>(base + i);
                 }
-                ++i;
+                ++hit;
             }
         }
         if (got == 0) {
@@ -111,9 +134,7 @@ int64_t CheckContainer(FileStream& stream, uint32_t containerOffset) {
         if (got < wanted) {
             return -1;
         }
-        for (size_t i = 0; i < got; ++i) {
-            sum += buffer[i];
-        }
+        sum = AddBytes(sum, buffer.data(), got);
         remaining -= got;
     }
     if (sum != byteSum) {

@@ -9,7 +9,7 @@
 #include "image/descrambler.h"
 
 #include <array>
-#include <cstring>
+#include <utility>
 
 namespace quorsel {
 
@@ -64,6 +64,24 @@ constexpr Keystream KEYSTREAM = BuildKeystream();
 static_assert(KEYSTREAM.period > 0);
 static_assert(KEYSTREAM.tail + KEYSTREAM.period <= Descrambler::MOD);
 
+// Static checks that keep the reordering inside the block.
+constexpr bool IsPermutation(const auto& table, size_t size) {
+    bool seen[256] = {};
+    for (size_t i = 0; i < size; ++i) {
+        if (table[i] >= size || seen[table[i]]) return false;
+        seen[table[i]] = true;
+    }
+    return true;
+}
+static_assert(IsPermutation(ROW, 16));
+static_assert(IsPermutation(PERM, 256));
+
+// One row in PERM order, unrolled so that every byte is a load and a store at fixed offsets.
+template <size_t... J>
+inline void GatherRow(const uint8_t* __restrict source, uint8_t* __restrict target, std::index_sequence<J...>) {
+    ((target[J] = source[PERM[J]]), ...);
+}
+
 void SubtractKeystream(uint8_t* __restrict out, const uint8_t* __restrict in,
                        const uint8_t* __restrict key) {
     for (size_t p = 0; p < BLOCK_SIZE; ++p) {
@@ -88,11 +106,7 @@ void Descrambler::DescrambleBlock(uint8_t* block) {
     // Row r of the result is stored row ROW[r], its bytes taken in PERM order.
     uint8_t reordered[BLOCK_SIZE];
     for (size_t r = 0; r < 16; ++r) {
-        const uint8_t* source = block + 256 * ROW[r];
-        uint8_t* target = reordered + 256 * r;
-        for (size_t j = 0; j < 256; ++j) {
-            target[j] = source[PERM[j]];
-        }
+        GatherRow(block + 256 * ROW[r], reordered + 256 * r, std::make_index_sequence<256>{});
     }
     SubtractKeystream(block, reordered, KEYSTREAM.bytes.data() + position_);
     position_ = KEYSTREAM.Normalize(static_cast<uint64_t>(position_) + BLOCK_SIZE);

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/scramble_tables.h"
+
 namespace quorsel {
 
 constexpr size_t BLOCK_SIZE = 4096;
@@ -31,9 +33,5 @@ private:
     // fixed period after a short tail, so the index is kept within one period.
     uint32_t position_ = 0;
 };
-
-// The firmware build's tables: ROW orders the 16 rows of a block, PERM the 256 bytes of a row.
-extern const uint32_t ROW[16];
-extern const uint8_t PERM[256];
 
 }  // namespace quorsel

@@ -1,12 +1,15 @@
-// The firmware build's scrambling tables: the row order of a 4096-byte block and
-// the byte order within each 256-byte row.
-#include "image/descrambler.h"
+// The firmware build's scrambling tables: ROW orders the 16 rows of a 4096-byte block,
+// PERM the 256 bytes within a row. Both are permutations. They are constant expressions
+// so that the descrambler's reordering compiles to fixed offsets.
+#pragma once
+
+#include <cstdint>
 
 namespace quorsel {
 
-const uint32_t ROW[16] = {4, 6, 12, 5, 11, 7, 0, 9, 3, 10, 8, 14, 13, 15, 2, 1};
+inline constexpr uint32_t ROW[16] = {4, 6, 12, 5, 11, 7, 0, 9, 3, 10, 8, 14, 13, 15, 2, 1};
 
-const uint8_t PERM[256] = {
+inline constexpr uint8_t PERM[256] = {
      33,  42, 185,   2,  62, 144, 117, 229,  53, 136, 202, 240,  14, 210, 189, 123,
     174,  90,  58, 206, 103, 115, 227,  72, 188,  36,   8, 242,  71, 215, 145,  91,
     125, 175,  78,  95,  77, 158,  66, 116,  25, 208,  47,  88, 200, 204, 155, 230,
