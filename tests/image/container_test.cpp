@@ -180,9 +180,11 @@ TEST_F(Container, ScanFindsTheFirstWholeSignatureAtAnyByteOffset) {
 }
 
 TEST_F(Container, ScanFindsSignaturesAcrossReadBoundaries) {
-    // Offsets all around multiples of 64 KiB and 4 KiB, where buffered reads split the file.
+    // Offsets all around multiples of 64 KiB and 4 KiB, where reads and scan steps split
+    // the file (later chunks begin seven bytes early, to overlap their predecessor).
     const std::vector<uint8_t> signature = testing::SignatureBytes();
-    for (size_t boundary : {size_t{4096}, size_t{65536}, size_t{2 * 65536}, size_t{3 * 65536 + 7}}) {
+    for (size_t boundary : {size_t{4096}, size_t{65536}, size_t{65536 - 7 + 4096}, size_t{2 * 65536},
+                            size_t{3 * 65536 + 7}}) {
         for (size_t offset = boundary - 9; offset <= boundary + 1; ++offset) {
             std::vector<uint8_t> bytes = testing::ExecutableLikeBytes(offset, static_cast<uint32_t>(offset));
             bytes.insert(bytes.end(), signature.begin(), signature.end());
