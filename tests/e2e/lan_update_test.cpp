@@ -67,7 +67,7 @@ bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<st
 
 TEST_F(LanUpdateTest, NewGenerationDefaultRegionsWithPassword) {
     Pack(MIB2, "KRV001");
-    UpdateOutcome run = Run("-fz", "--model KRV001 --generation 2 --password secret", "secret\n");
+    UpdateOutcome run = Run("-fz 192.168.1.254", "--model KRV001 --generation 2 --password secret", "secret\n");
     EXPECT_EQ(run.exitStatus, 0) << run.out << run.err << run.apsimLog;
     std::vector<std::string> lines = Lines(run.out);
     EXPECT_TRUE(ContainsInOrder(lines, {"準備中", "接続中", "パスワードを入力してください", "書込み中", "正常終了",
@@ -100,40 +100,40 @@ TEST_F(LanUpdateTest, TwoSeparateRangesAreWrittenOverTwoConnections) {
 
 TEST_F(LanUpdateTest, AnotherModelIsRefusedUnlessTheCheckIsSkipped) {
     Pack(MIB2, "KRV001");
-    UpdateOutcome refused = Run("-f", "--model KRV010 --generation 1");
+    UpdateOutcome refused = Run("-f 192.168.1.254", "--model KRV010 --generation 1");
     EXPECT_EQ(refused.exitStatus, 7) << refused.out << refused.err;
     EXPECT_NE(refused.out.find("違う機種のファイルです"), std::string::npos) << refused.out;
     EXPECT_EQ(refused.apsimLog.find("FLSH"), std::string::npos) << "nothing may be written";
 
-    UpdateOutcome skipped = Run("-if", "--model KRV010 --generation 1");
+    UpdateOutcome skipped = Run("-if 192.168.1.254", "--model KRV010 --generation 1");
     EXPECT_EQ(skipped.exitStatus, 0) << skipped.out << skipped.err << skipped.apsimLog;
     ExpectFlash(MIB4, {{0xB000, 0xD000}});
 }
 
 TEST_F(LanUpdateTest, WrongPasswordIsReported) {
     Pack(MIB2, "KRV001");
-    UpdateOutcome run = Run("-f", "--model KRV001 --generation 2 --password right", "wrong\n");
+    UpdateOutcome run = Run("-f 192.168.1.254", "--model KRV001 --generation 2 --password right", "wrong\n");
     EXPECT_EQ(run.exitStatus, 23) << run.out << run.err;
     EXPECT_NE(run.out.find("パスワードが間違っています"), std::string::npos) << run.out;
 }
 
 TEST_F(LanUpdateTest, CancelledPasswordPromptAbortsTheRun) {
     Pack(MIB2, "KRV001");
-    UpdateOutcome run = Run("-f", "--model KRV001 --generation 2", "");
+    UpdateOutcome run = Run("-f 192.168.1.254", "--model KRV001 --generation 2", "");
     EXPECT_EQ(run.exitStatus, 32) << run.out << run.err;
     EXPECT_NE(run.out.find("処理を中断しました"), std::string::npos) << run.out;
 }
 
 TEST_F(LanUpdateTest, NothingListeningNamesTheAddress) {
     Pack(MIB2, "KRV001");
-    UpdateOutcome run = Run("-f", "none");
+    UpdateOutcome run = Run("-f 192.168.1.254", "none");
     EXPECT_EQ(run.exitStatus, 4) << run.out << run.err;
     EXPECT_NE(run.out.find("192.168.1.254 に接続できません"), std::string::npos) << run.out;
 }
 
 TEST_F(LanUpdateTest, FourMegabyteLayoutOverATwoMegabyteImageFailsBeforeConnecting) {
     Pack(MIB2, "KRV010");
-    UpdateOutcome run = Run("-fz", "--model KRV010 --generation 1");
+    UpdateOutcome run = Run("-fz 192.168.1.254", "--model KRV010 --generation 1");
     EXPECT_EQ(run.exitStatus, 8) << run.out << run.err;
     EXPECT_NE(run.out.find("ファイルの読込みでエラーが発生しました"), std::string::npos) << run.out;
     EXPECT_EQ(run.apsimLog.find("INQR"), std::string::npos) << run.apsimLog;
@@ -173,7 +173,7 @@ class LanFaultTest : public LanUpdateTest, public ::testing::WithParamInterface<
 TEST_P(LanFaultTest, FailureAtAProtocolStepEndsWithItsStatus) {
     const StepFault& fault = GetParam();
     Pack(MIB2, "KRV001");
-    UpdateOutcome run = Run("-f", std::string("--model KRV001 --generation 1 ") + fault.apsimArgs, "",
+    UpdateOutcome run = Run("-f 192.168.1.254", std::string("--model KRV001 --generation 1 ") + fault.apsimArgs, "",
                             "QUORSEL_PEER_TIMEOUT_MS=700");
     EXPECT_EQ(run.exitStatus, fault.exitStatus) << run.out << run.err << run.apsimLog;
     EXPECT_NE(run.out.find(fault.statusText), std::string::npos) << run.out;
@@ -198,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(LanUpdateTest, OddReplyFramingStillCompletes) {
     Pack(MIB2, "KRV001");
     for (const char* framing : {"--split-replies", "--merge-replies", "--line-end crlf", "--line-end nul"}) {
-        UpdateOutcome run = Run("-f", std::string("--model KRV001 --generation 2 ") + framing, "\n");
+        UpdateOutcome run = Run("-f 192.168.1.254", std::string("--model KRV001 --generation 2 ") + framing, "\n");
         EXPECT_EQ(run.exitStatus, 0) << framing << "\n" << run.out << run.err << run.apsimLog;
     }
     ExpectFlash(MIB2, {{0xB000, 0xD000}});
