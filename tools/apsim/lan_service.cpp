@@ -86,6 +86,7 @@ private:
 };
 
 bool LanSession::Serve() {
+    if (!connection_.SetSendTimeout(config_.idleTimeout)) LogEvent("cannot bound the send time");
     if (faults_.splitReplies && !connection_.SetNoDelay()) LogEvent("cannot set TCP_NODELAY; replies may coalesce");
 
     std::array<uint8_t, COMMAND_SIZE> command{};

@@ -41,6 +41,8 @@ public:
     bool Send(const uint8_t* data, size_t n);
     // Sends every segment at once (no Nagle delay).
     bool SetNoDelay();
+    // Bounds each send: a client that stops reading cannot block the simulator.
+    bool SetSendTimeout(std::chrono::milliseconds timeout);
     // Reads and discards until the client closes, limit passes or a stop comes in.
     RecvStatus DiscardUntilClosed(std::chrono::milliseconds limit);
 

@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include "tools/apsim/sim_limits.h"
@@ -124,6 +125,13 @@ bool TcpConnection::Send(const uint8_t* data, size_t n) {
 bool TcpConnection::SetNoDelay() {
     int on = 1;
     return ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+}
+
+bool TcpConnection::SetSendTimeout(std::chrono::milliseconds timeout) {
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    return ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
 RecvStatus TcpConnection::DiscardUntilClosed(std::chrono::milliseconds limit) {
