@@ -31,10 +31,10 @@ public:
     PowerOnWait& operator=(const PowerOnWait&) = delete;
 
     // Starts the worker once; later calls, and a call after Stop(), do nothing.
-    // onEvent is called on the worker thread, at most once, and never once Stop()
-    // has begun. It runs under the wait's lock: it must hand the event over (post
-    // it) rather than wait for the thread that may call Stop(), and must not call
-    // Stop() or TakeLine() itself.
+    // onEvent is called on the worker thread, at most once; none starts once Stop()
+    // has been called, and Stop() waits for one already running. It runs under the
+    // wait's lock: it must hand the event over (post it) rather than wait for the
+    // thread that may call Stop(), and must not call Stop() or TakeLine() itself.
     void Start(std::function<void(PowerOnEvent)> onEvent);
     // Ends the worker (within one wake-up pass) and waits for it; idempotent. A
     // worker still waking releases its line; a line that has answered stays for
