@@ -44,9 +44,11 @@ struct ContainerInfo {
     const RegionTable* regions = nullptr;
 };
 
-// Offset of the first signature in the file, or -1. The stream must stand at offset 0.
+// Offset of the first signature in the file, or -1. Scans from offset 0 wherever the
+// stream stands; every byte offset is tried, also those inside a partial match.
 int64_t FindContainer(FileStream& stream);
-// Reads the header at containerOffset and tests the byte sum: the image start, or -1.
+// Reads the header at containerOffset and tests the byte sum over the loaderLength +
+// imageLength bytes after it (a 64-bit count): the image start, or -1.
 int64_t CheckContainer(FileStream& stream, uint32_t containerOffset);
 // The whole opening sequence; leaves the descrambler standing after the trailer block.
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
