@@ -95,6 +95,7 @@ block:K (the answer to data block K, from 1), end, final):
   --close-at STEP         close the connection at STEP instead of answering
   --garbage-at STEP       answer a meaningless line at STEP, then carry on
   --close-after-blocks K  close the connection once K data blocks are answered
+                          (0: right after "S")
   --answer-ip             reject every range header with "IP"
   --split-replies         send every reply byte in its own TCP segment
   --merge-replies         send the header's "OK" together with "S", and the last
