@@ -22,6 +22,9 @@ constexpr size_t SERIAL_BLOCK_SIZE = 1024;
 constexpr milliseconds WAKE_INTERVAL{100};          // one "X" per pass of the power-on wait
 constexpr milliseconds COMPLETION_POLL_INTERVAL{10};
 constexpr uint32_t COMPLETION_SILENCE_POLLS = 9000; // 90 s of silence after the upload
+// Bytes that are no report never count as silence; this ends such a wait, counted
+// like the silence limit from the start or the last "P"/"E".
+constexpr milliseconds COMPLETION_REPORT_LIMIT = 2 * COMPLETION_SILENCE_POLLS * COMPLETION_POLL_INTERVAL;
 constexpr uint32_t RESEND_LIMIT = 10;               // answers in a row that are not ACK for one block
 constexpr milliseconds SERIAL_WRITE_TIMEOUT_PER_BYTE{3000};
 constexpr milliseconds SERIAL_WRITE_TIMEOUT_CONSTANT{3000};

@@ -48,9 +48,6 @@ void SendBlock(SerialLine& line, uint8_t number, const uint8_t* block);
 bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser& raiser,
                       const PeerTimeouts& timeouts);
 
-// A steady stream of bytes that are no report never counts as silence; this bound
-// ends such a wait, counted like the silence limit from the start or the last "P"/"E".
-constexpr milliseconds COMPLETION_REPORT_LIMIT = 2 * COMPLETION_SILENCE_POLLS * COMPLETION_POLL_INTERVAL;
 
 // How long the completion wait listens. The defaults are what a user gets; tests
 // pass shorter ones.
