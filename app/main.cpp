@@ -10,6 +10,9 @@
 #include "engine/serial_line_posix.h"
 #include "ui/terminal/console_posix.h"
 #include "ui/terminal/terminal_frontend.h"
+#ifdef QUORSEL_HAVE_QT
+#include "ui/qt/desktop_main.h"
+#endif
 
 int main(int argc, char** argv) {
     using namespace quorsel;
@@ -19,6 +22,11 @@ int main(int argc, char** argv) {
 
     PosixNetwork network;
     PosixSerialPorts serialPorts;
+#ifdef QUORSEL_HAVE_QT
+    if (DesktopDisplayAvailable()) {
+        return RunDesktop(argc, argv, network, serialPorts, timeouts, commandLine, executable);
+    }
+#endif
     Console console;
     TerminalFrontend frontend(console, network, serialPorts, timeouts);
     return RunStartup(frontend, network, commandLine, executable);

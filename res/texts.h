@@ -53,5 +53,7 @@ inline constexpr const char* TEXT_CANCEL = "ｷｬﾝｾﾙ";
 inline constexpr const char* TEXT_ABOUT_MENU = "Quorsel のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 inline constexpr const char* TEXT_ABOUT_CAPTION = "Quorselのﾊﾞｰｼﾞｮﾝ情報";
 inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
+// Desktop settings dialog: the window menu's entry that closes the dialog
+inline constexpr const char* TEXT_CLOSE_MENU = "閉じる(&C)";
 
 }  // namespace quorsel

@@ -8,6 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   iproute2 util-linux procps
   python3 python3-xmodem
+  qt6-base-dev fonts-ipafont-gothic
 )
 
 missing=()

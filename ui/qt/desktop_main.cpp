@@ -1,0 +1,44 @@
+#include "ui/qt/desktop_main.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <vector>
+
+#include "app/startup.h"
+#include "ui/qt/desktop_frontend.h"
+#include "ui/qt/template_dialog.h"
+
+namespace quorsel {
+
+namespace {
+
+constexpr const char* DEFAULT_PROGRAM_NAME = "quorsel";
+
+bool Set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+}  // namespace
+
+bool DesktopDisplayAvailable() {
+    return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
+}
+
+int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
+               const std::string& commandLine, const std::string& executablePath) {
+    std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : DEFAULT_PROGRAM_NAME;
+    std::vector<char> programBuffer(program.begin(), program.end());
+    programBuffer.push_back('\0');
+    int qtArgc = 1;
+    char* qtArgv[] = {programBuffer.data(), nullptr};
+    QApplication application(qtArgc, qtArgv);
+    RegisterTemplateFont();
+    QApplication::setWindowIcon(ApplicationIcon());
+
+    DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts, timeouts);
+    return RunStartup(frontend, network, commandLine, executablePath);
+}
+
+}  // namespace quorsel

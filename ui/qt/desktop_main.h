@@ -1,0 +1,23 @@
+// Entry into the desktop front-end, kept free of Qt types so that the program's
+// main() builds the same with and without Qt.
+#pragma once
+
+#include <string>
+
+#include "engine/lan_protocol.h"
+#include "engine/limits.h"
+#include "engine/serial_line.h"
+
+namespace quorsel {
+
+// True when a display is there to show windows on: DISPLAY or WAYLAND_DISPLAY is
+// set, or QT_QPA_PLATFORM names a platform (offscreen runs of the program).
+bool DesktopDisplayAvailable();
+
+// Creates the application object and runs the whole start-up with the dialogs;
+// returns the process exit status. Only argv[0] is handed to Qt, so that no
+// updater argument is taken for a Qt option.
+int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
+               const std::string& commandLine, const std::string& executablePath);
+
+}  // namespace quorsel

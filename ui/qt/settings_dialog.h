@@ -1,0 +1,85 @@
+// The connection settings dialog (102) and the version box (100).
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+#include "app/update_job.h"
+#include "ui/qt/template_dialog.h"
+
+class QAction;
+class QButtonGroup;
+class QContextMenuEvent;
+class QLineEdit;
+class QMenu;
+class QRadioButton;
+class QShowEvent;
+
+namespace quorsel {
+
+// Control ids of the settings dialog.
+constexpr int ID_ADDRESS_EDIT = 1004;
+constexpr int ID_COM1 = 1005;
+constexpr int ID_COM4 = 1008;
+constexpr int ID_BAUD_9600 = 1009;
+constexpr int ID_BAUD_115200 = 1013;
+constexpr int ID_LAN_RADIO = 1016;
+constexpr int ID_SERIAL_RADIO = 1017;
+
+// The version box: icon, "Quorsel Version 1.0" and OK.
+class AboutDialog : public TemplateDialog {
+    Q_OBJECT
+
+public:
+    explicit AboutDialog(QWidget* parent = nullptr);
+};
+
+// Asks LAN (with the address text) or serial (with the port). The baud rate rides
+// along on invisible radios. Every showing starts from the four values put in
+// before it; after OK they hold the user's choice.
+class SettingsDialog : public TemplateDialog {
+    Q_OBJECT
+
+public:
+    explicit SettingsDialog(QWidget* parent = nullptr);
+
+    void SetValues(const UpdateJob& job);
+    void TakeValues(UpdateJob& job) const;
+
+    uint32_t baudRate = DEFAULT_BAUD_RATE;
+    uint32_t comIndex = 0;
+    std::string addressText = DEFAULT_ADDRESS_TEXT;
+    uint32_t transport = TRANSPORT_LAN;
+
+    // The window menu: a close entry, a separator and the version-box entry. It
+    // opens on a right click anywhere in the dialog.
+    QMenu* windowMenu() const { return windowMenu_; }
+    QAction* aboutAction() const { return aboutAction_; }
+
+    void accept() override;
+
+public slots:
+    // Shows the version box modally.
+    void ShowAbout();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void Initialise();
+    void EnableForLan();
+    void EnableForSerial();
+    QRadioButton* Radio(int id) const;
+
+    QLineEdit* edit_ = nullptr;
+    QButtonGroup* transportGroup_ = nullptr;
+    QButtonGroup* portGroup_ = nullptr;
+    QButtonGroup* baudGroup_ = nullptr;
+    QMenu* windowMenu_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+};
+
+}  // namespace quorsel
