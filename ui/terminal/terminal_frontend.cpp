@@ -165,10 +165,7 @@ void TerminalFrontend::Notify(StatusCode code, const TransferCounters& counters)
         pendingDiagnostic_.clear();
     }
     if (effect.completionBox) {
-        std::string box = TEXT_COMPLETION_BOX;
-        size_t newline = box.find("\\n");
-        PrintLine(box.substr(0, newline));
-        PrintLine(box.substr(newline + 2));
+        PrintLine(TEXT_COMPLETION_BOX);  // its two lines
     }
 }
 
