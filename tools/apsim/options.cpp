@@ -1,7 +1,9 @@
 #include "tools/apsim/options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
+#include <vector>
 
 namespace quorsel::apsim {
 
@@ -26,7 +28,27 @@ constexpr std::string_view VALUED_OPTIONS[] = {
     "--model",           "--generation",      "--password",     "--flash",       "--listen",
     "--port",            "--exit-after-ranges", "--max-connections", "--idle-timeout", "--silent-hold",
     "--silent-at",       "--close-at",        "--garbage-at",   "--close-after-blocks", "--line-end",
+    "--loader-length",   "--wake-after",      "--boot-noise",   "--nak-blocks",  "--report",
+    "--baud",            "--link",
 };
+
+// Options that only the LAN service, or only the serial line, understands.
+constexpr std::string_view LAN_ONLY_OPTIONS[] = {
+    "--generation",  "--listen",      "--port",         "--max-connections", "--close-at",
+    "--garbage-at",  "--close-after-blocks", "--answer-ip", "--split-replies", "--merge-replies",
+    "--line-end",
+};
+constexpr std::string_view SERIAL_ONLY_OPTIONS[] = {
+    "--loader-length", "--wake-after", "--boot-noise", "--nak-blocks", "--report", "--baud", "--link",
+};
+
+template <size_t N>
+std::optional<std::string> FirstGiven(const std::vector<std::string>& given, const std::string_view (&names)[N]) {
+    for (const std::string& name : given) {
+        if (std::find(std::begin(names), std::end(names), name) != std::end(names)) return name;
+    }
+    return std::nullopt;
+}
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : VALUED_OPTIONS) {
@@ -102,18 +124,59 @@ block:K (the answer to data block K, from 1), end, final):
                           block's "C " together with "E ", in one segment
   --line-end lf|crlf|nul  end reply lines with LF (default), CR LF or NUL
 
+Serial line:
+  --serial                play the access point's boot code and loader on a
+                          pseudo-terminal instead of serving the LAN: the first
+                          line on stdout is then the device to open (for
+                          QUORSEL_COM1..4). Per range the updater opens the
+                          device, sends "X" until "*" comes, uploads after "C"
+                          in 1024-byte blocks and closes the device after the
+                          loader's report ("E", "P", then "F"). Uses --model,
+                          --password, --flash, --exit-after-ranges,
+                          --idle-timeout, --silent-hold and --silent-at.
+  --loader-length L       required with --serial: bytes of loader that come
+                          before the range header in the upload (0 to 4096,
+                          the loader packed with the updater)
+  --wake-after N          answer "*" after the N-th "X" (default 3)
+  --boot-noise TEXT       send TEXT before the "*" (at most 256 bytes)
+  --baud RATE             take the time a line at RATE baud would (10 bits a
+                          byte) for every byte sent and received (default: no
+                          pacing)
+  --link PATH             also make PATH a symbolic link to the device; removed
+                          on exit
+  Faults:
+  --silent-at STEP        STEP is one of wake (no "*"), c (no "C"), block:K (no
+                          answer to block K, from 1), eot (no ACK of the end
+                          mark), report (no letters); the line is held silent
+                          until the updater closes it or --silent-hold passes
+  --nak-blocks K,K...     answer NAK to the first transmission of these blocks
+  --report B|I|N          end every range with this letter instead of the
+                          verdict (B: password rejected, I: bad data, N: flash
+                          write failed, after "E" and "P"); nothing is written
+  The loader's own verdict: "B" for a password digest that does not match
+  --password, "I" for a bad range header, an incomplete range or a checksum
+  mismatch, "N" when the flash file cannot be written.
+
   --help                  show this text
 
 Exit status: 0 after a stop signal or an exit option, 1 when the listening
-socket or the flash file cannot be set up, 2 for a bad command line.
+socket, the pseudo-terminal or the flash file cannot be set up, 2 for a bad
+command line.
 )";
 }
 
 Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
     Options options;
     ArgCursor args(argc, argv);
+    std::vector<std::string> given;      // every option name, for the checks after the loop
+    std::optional<std::string> silentAt;  // parsed once the mode is known
     while (!args.AtEnd()) {
         const std::string name(args.Next());
+        given.push_back(name);
+        if (name == "--serial") {
+            options.serial = true;
+            continue;
+        }
         if (name == "--help" || name == "-h") {
             options.showHelp = true;
             continue;
@@ -168,11 +231,12 @@ Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
         } else if (name == "--silent-hold") {
             if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count)) return Fail(bad);
             options.silentHold = std::chrono::milliseconds(count);
-        } else if (name == "--silent-at" || name == "--close-at" || name == "--garbage-at") {
+        } else if (name == "--silent-at") {
+            silentAt = std::string(value);
+        } else if (name == "--close-at" || name == "--garbage-at") {
             std::optional<StepPoint> step = ParseStep(value);
             if (!step) return Fail(bad + " (inquiry, flsh, header, start, block:K, end or final)");
-            if (name == "--silent-at") options.faults.silentAt = step;
-            else if (name == "--close-at") options.faults.closeAt = step;
+            if (name == "--close-at") options.faults.closeAt = step;
             else options.faults.garbageAt = step;
         } else if (name == "--close-after-blocks") {
             if (!ParseCount(value, COUNT_OPTION_MAX, count)) return Fail(bad);
@@ -181,8 +245,53 @@ Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
             std::optional<LineEnd> lineEnd = ParseLineEnd(value);
             if (!lineEnd) return Fail(bad + " (lf, crlf or nul)");
             options.lineEnd = *lineEnd;
+        } else if (name == "--loader-length") {
+            if (!ParseCount(value, LOADER_LENGTH_MAX, count)) return Fail(bad + " (0 to 4096)");
+            options.serialOptions.loaderLength = count;
+        } else if (name == "--wake-after") {
+            if (!ParseCount(value, COUNT_OPTION_MAX, count) || count == 0) return Fail(bad);
+            options.serialOptions.wakeAfter = count;
+        } else if (name == "--boot-noise") {
+            if (value.size() > BOOT_NOISE_MAX) return Fail(bad + " (at most 256 bytes)");
+            options.serialOptions.bootNoise = std::string(value);
+        } else if (name == "--nak-blocks") {
+            std::optional<std::vector<uint32_t>> blocks = ParseBlockList(value);
+            if (!blocks) return Fail(bad + " (block numbers from 1, separated by commas)");
+            options.serialOptions.faults.nakBlocks = std::move(*blocks);
+        } else if (name == "--report") {
+            if (value.size() != 1 || REPORT_LETTERS.find(value[0]) == std::string_view::npos) {
+                return Fail(bad + " (B, I or N)");
+            }
+            options.serialOptions.faults.report = value[0];
+        } else if (name == "--baud") {
+            if (!ParseCount(value, BAUD_MAX, count) || count == 0) return Fail(bad);
+            options.serialOptions.baudRate = count;
+        } else if (name == "--link") {
+            if (value.empty()) return Fail(bad);
+            options.serialOptions.linkPath = std::string(value);
         } else {
             return Fail("unknown option " + name + " (see --help)");
+        }
+    }
+
+    if (options.serial) {
+        if (std::optional<std::string> lanOnly = FirstGiven(given, LAN_ONLY_OPTIONS)) {
+            return Fail(*lanOnly + " is an option of the LAN service, not of --serial");
+        }
+        if (std::find(given.begin(), given.end(), "--loader-length") == given.end()) {
+            return Fail(std::string("--serial needs --loader-length (the length of the loader packed with the updater)"));
+        }
+    } else if (std::optional<std::string> serialOnly = FirstGiven(given, SERIAL_ONLY_OPTIONS)) {
+        return Fail(*serialOnly + " needs --serial");
+    }
+    if (silentAt) {
+        const std::string bad = "bad value for --silent-at: '" + *silentAt + "'";
+        if (options.serial) {
+            options.serialOptions.faults.silentAt = ParseSerialStep(*silentAt);
+            if (!options.serialOptions.faults.silentAt) return Fail(bad + " (wake, c, block:K, eot or report)");
+        } else {
+            options.faults.silentAt = ParseStep(*silentAt);
+            if (!options.faults.silentAt) return Fail(bad + " (inquiry, flsh, header, start, block:K, end or final)");
         }
     }
     return options;

@@ -3,13 +3,25 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/result.h"
 #include "tools/apsim/faults.h"
+#include "tools/apsim/serial_faults.h"
 #include "tools/apsim/sim_limits.h"
 
 namespace quorsel::apsim {
+
+// The serial line's boot code and loader (--serial).
+struct SerialOptions {
+    uint32_t loaderLength = 0;        // bytes of loader before the range header in the upload
+    uint32_t wakeAfter = DEFAULT_WAKE_AFTER;
+    std::string bootNoise;            // sent before the "*"
+    uint32_t baudRate = 0;            // 0: as fast as the pseudo-terminal goes
+    std::string linkPath;             // empty: no link to the device
+    SerialFaultPlan faults;
+};
 
 struct Options {
     bool showHelp = false;
@@ -33,6 +45,10 @@ struct Options {
 
     LineEnd lineEnd = LineEnd::Lf;
     FaultPlan faults;
+
+    // A serial line on a pseudo-terminal instead of the LAN service.
+    bool serial = false;
+    SerialOptions serialOptions;
 };
 
 // Parses argv[1..argc-1]; the error is a one-line message for the user.

@@ -33,4 +33,27 @@ constexpr uint32_t COUNT_OPTION_MAX = 1000000;
 // Upper bound of the option values that are times in milliseconds (one day).
 constexpr uint32_t MILLISECONDS_OPTION_MAX = 86400000;
 
+// Serial line (--serial)
+constexpr uint32_t DEFAULT_WAKE_AFTER = 3;          // "X" bytes before the boot code answers "*"
+// A loader that heard no block repeats its "C" after this long, this many times.
+constexpr milliseconds READY_REPEAT_INTERVAL{3000};
+constexpr uint32_t READY_REPEAT_LIMIT = 10;
+// Longest gap between two bytes of one block before the block counts as broken.
+constexpr milliseconds FRAME_BYTE_TIMEOUT{1000};
+// Pause before each of the loader's letters after the upload.
+constexpr milliseconds REPORT_PAUSE{100};
+// How often to look again for the updater while no one holds the line open.
+constexpr milliseconds HANGUP_RETRY_INTERVAL{10};
+constexpr size_t SERIAL_DATA_SIZE = 1024;           // data bytes of one upload block
+constexpr size_t SERIAL_READ_BUFFER = 4096;
+// With --baud, the line is read in pieces of this size, each taking its time on the line.
+constexpr size_t PACED_READ_CHUNK = 64;
+constexpr uint32_t BITS_PER_BYTE = 10;              // start bit, 8 data bits, stop bit
+constexpr uint32_t BAUD_MAX = 4000000;
+constexpr uint32_t LOADER_LENGTH_MAX = 4096;        // what the updater's loader buffer holds
+constexpr size_t BOOT_NOISE_MAX = 256;
+constexpr size_t BLOCK_LIST_MAX = 64;
+// Refusals in a row (NAK) after which the loader gives the upload up.
+constexpr uint32_t REFUSAL_LIMIT = 20;
+
 }  // namespace quorsel::apsim
