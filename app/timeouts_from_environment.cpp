@@ -16,6 +16,7 @@ PeerTimeouts TimeoutsFromEnvironment() {
     timeouts.connect = bound;
     timeouts.lanRead = bound;
     timeouts.serialAnswer = bound;
+    timeouts.completionSilence = bound;
     return timeouts;
 }
 

@@ -35,6 +35,10 @@ struct PeerTimeouts {
     milliseconds connect{10000};       // one TCP connect attempt
     milliseconds lanRead{60000};       // a LAN reply: this long without a byte fails the read
     milliseconds serialAnswer{60000};  // "C", a block's ACK, the end mark's ACK
+    // The completion wait's silence limit after a serial upload. Not a peer wait the
+    // protocol leaves open, but shortened with the others so tests of a silent loader
+    // do not take 90 s.
+    milliseconds completionSilence = COMPLETION_SILENCE_POLLS * COMPLETION_POLL_INTERVAL;
 };
 
 }  // namespace quorsel

@@ -1,5 +1,6 @@
 #include "engine/update_run.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,16 @@
 
 namespace quorsel {
 namespace {
+
+// The completion wait's limits for a silence bound: as many empty polls as fill it,
+// and twice it for a loader that sends only bytes that are no report.
+CompletionLimits CompletionLimitsFor(const PeerTimeouts& timeouts) {
+    CompletionLimits limits;
+    const auto polls = timeouts.completionSilence / limits.pollInterval;
+    limits.silencePolls = static_cast<uint32_t>(std::clamp<int64_t>(polls, 1, COMPLETION_SILENCE_POLLS));
+    limits.reportLimit = 2 * limits.silencePolls * limits.pollInterval;
+    return limits;
+}
 
 std::string RangeText(const FlashRange& range) {
     char text[64];
@@ -199,7 +210,7 @@ private:
             return false;
         }
         Raise(STATUS_SERIAL_PROGRESS);
-        if (!WaitForCompletion(*line, raiser_, services_.erasingOut)) {
+        if (!WaitForCompletion(*line, raiser_, services_.erasingOut, CompletionLimitsFor(settings_.timeouts))) {
             return false;
         }
         line->Release();
