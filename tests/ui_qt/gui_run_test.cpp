@@ -29,6 +29,7 @@
 #include "tests/ui_qt/gui_driver.h"
 #include "ui/qt/desktop_frontend.h"
 #include "ui/qt/password_dialog.h"
+#include "ui/qt/power_on_dialog.h"
 #include "ui/qt/progress_dialog.h"
 #include "ui/qt/settings_dialog.h"
 
@@ -267,6 +268,59 @@ TEST_F(DesktopLanRunTest, AFailureEndsWithItsCodesExitStatus) {
     EXPECT_EQ(status, ExitStatusFor(STATUS_WRONG_MODEL));
     EXPECT_EQ(end.status, U("違う機種のファイルです"));
     EXPECT_EQ(FindVisible<PasswordDialog>(), nullptr);
+}
+
+// The serial run's prompts through the dialogs, over scripted ports: giving up at the
+// power-on prompt, or a port that cannot be opened, ends the run with the posted
+// abort, which the progress dialog shows like any final code.
+class DesktopSerialPromptTest : public ::testing::Test {
+protected:
+    void SetUp() override { updater_ = WriteUpdater(dir_, MakePlainImage(MIB2, "KRV001")); }
+
+    int Run(FakeSerialPorts& ports, EndState& end) {
+        FakeNetwork network;
+        DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+        WhenVisible<PasswordDialog>([](PasswordDialog& password) { ClickButton(password, ID_OK_BUTTON); },
+                                    "the password dialog");
+        CloseProgressWhenEnded(end);
+        return RunStartup(frontend, network, Quoted(updater_) + " -b com3", updater_);
+    }
+
+    TempDir dir_;
+    std::string updater_;
+};
+
+TEST_F(DesktopSerialPromptTest, CancelAtThePowerOnPromptAbortsTheRun) {
+    FakeSerialPorts ports;
+    bool progressBlocked = false;
+    WhenVisible<PowerOnDialog>(
+        [&](PowerOnDialog& prompt) {
+            progressBlocked = QApplication::activeModalWidget() == &prompt;
+            ClickButton(prompt, ID_CANCEL_BUTTON);
+        },
+        "the power-on prompt");
+    EndState end;
+    int status = Run(ports, end);
+    EXPECT_EQ(status, ExitStatusFor(STATUS_ABORTED));
+    EXPECT_EQ(end.status, U("処理を中断しました"));
+    EXPECT_TRUE(progressBlocked) << "the prompt is modal over the progress dialog";
+    ASSERT_EQ(ports.opens().size(), 1u);
+    EXPECT_EQ(ports.opens()[0].comIndex, 2u);
+    EXPECT_TRUE(ports.lines()[0]->released());
+}
+
+TEST_F(DesktopSerialPromptTest, APortThatCannotBeOpenedIsReportedThenTheRunAborts) {
+    FakeSerialPorts ports;
+    ports.FailOpens(SerialOpenError::OpenFailed);
+    BoxContents seen{};
+    AnswerBox(seen, "the port error box");
+    EndState end;
+    int status = Run(ports, end);
+    EXPECT_EQ(status, ExitStatusFor(STATUS_ABORTED));
+    EXPECT_EQ(seen.text, U("通信ポートのオープンエラー"));
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.title, "updater");
+    EXPECT_EQ(end.status, U("処理を中断しました"));
 }
 
 // Closing the progress dialog while the run goes on ends the process at once with
