@@ -35,6 +35,14 @@ std::string RangeText(const FlashRange& range) {
     return text;
 }
 
+std::string ShortFileText(const FlashRange& range, uint32_t sent) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "sending range 0x%X+0x%X: the program file ended after 0x%X of its bytes (it changed during the run)",
+                  range.start, range.length, sent);
+    return text;
+}
+
 // State of one run; everything it holds is closed when it goes out of scope.
 class Run {
 public:
@@ -172,6 +180,13 @@ private:
         if (!RunRangeExchange(exchange, raiser_)) {
             return false;
         }
+        if (counters_.done < range.length) {
+            // The file ended inside the range although the plan kept every range within
+            // the image: it changed during the run. The access point got fewer bytes than
+            // the header announced, whatever it answered, so the range is not written.
+            Fail(STATUS_FILE_ERROR, ShortFileText(range, counters_.done));
+            return false;
+        }
         connection.reset();  // close the socket before the library is released
         services_.sleep(PAUSE_AFTER_RANGE);
         return true;
@@ -209,11 +224,20 @@ private:
         if (!SendUploadStream(*line, upload, raiser_, settings_.timeouts)) {
             return false;
         }
+        // A stream cut short by a file that changed during the run: the loader still
+        // reports what it did with it, but the range is not the one announced.
+        const bool cutShort = counters_.done < counters_.total;
+        const uint32_t streamDone = counters_.done;
         Raise(STATUS_SERIAL_PROGRESS);
         if (!WaitForCompletion(*line, raiser_, services_.erasingOut, CompletionLimitsFor(settings_.timeouts))) {
             return false;
         }
         line->Release();
+        if (cutShort) {
+            const uint32_t headed = loaderLength_ + static_cast<uint32_t>(RANGE_HEADER_SIZE);
+            Fail(STATUS_FILE_ERROR, ShortFileText(range, streamDone > headed ? streamDone - headed : 0));
+            return false;
+        }
         services_.sleep(PAUSE_AFTER_RANGE);
         return true;
     }
