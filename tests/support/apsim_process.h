@@ -21,8 +21,12 @@ public:
     // going to logPath, and waits for the port it prints. False when it does not
     // start or prints no port within the wait.
     bool Start(const std::vector<std::string>& args, const std::string& logPath);
+    // Starts the simulator with "--serial" and args, and waits for the path of the
+    // pseudo-terminal device it prints.
+    bool StartSerial(const std::vector<std::string>& args, const std::string& logPath);
 
     uint16_t port() const { return port_; }
+    const std::string& device() const { return device_; }
     bool Running();
 
     // Waits for the process to end by itself: its exit status (128 + signal when a
@@ -35,11 +39,14 @@ public:
     std::string Log() const;
 
 private:
+    // Starts the binary with argv[1..] and returns the first line it prints.
+    std::optional<std::string> Launch(std::vector<std::string> argv, const std::string& logPath);
     void Kill();
 
     int pid_ = -1;
     std::optional<int> exitStatus_;
     uint16_t port_ = 0;
+    std::string device_;
     std::string logPath_;
 };
 

@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds PORT_LINE_WAIT{10000};
 constexpr std::chrono::milliseconds REAP_POLL{5};
-constexpr size_t PORT_LINE_MAX = 16;
+constexpr size_t PORT_LINE_MAX = 256;
 
 int StatusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
@@ -57,21 +57,42 @@ std::string ApSimBinary() { return std::string(QUORSEL_BUILD_DIR) + "/quorsel-ap
 ApSimProcess::~ApSimProcess() { Kill(); }
 
 bool ApSimProcess::Start(const std::vector<std::string>& args, const std::string& logPath) {
-    if (pid_ >= 0) return false;
-    logPath_ = logPath;
     std::vector<std::string> argv = {ApSimBinary(), "--port", "0"};
     argv.insert(argv.end(), args.begin(), args.end());
+    std::optional<std::string> line = Launch(std::move(argv), logPath);
+    if (!line) return false;
+    unsigned long value = std::strtoul(line->c_str(), nullptr, 10);
+    if (value == 0 || value > UINT16_MAX) {
+        Kill();
+        return false;
+    }
+    port_ = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool ApSimProcess::StartSerial(const std::vector<std::string>& args, const std::string& logPath) {
+    std::vector<std::string> argv = {ApSimBinary(), "--serial"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::optional<std::string> line = Launch(std::move(argv), logPath);
+    if (!line) return false;
+    device_ = *line;
+    return true;
+}
+
+std::optional<std::string> ApSimProcess::Launch(std::vector<std::string> argv, const std::string& logPath) {
+    if (pid_ >= 0) return std::nullopt;
+    logPath_ = logPath;
     std::vector<char*> cargv;
     for (std::string& arg : argv) cargv.push_back(arg.data());
     cargv.push_back(nullptr);
 
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
     int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (logFd < 0) {
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
-        return false;
+        return std::nullopt;
     }
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -87,22 +108,16 @@ bool ApSimProcess::Start(const std::vector<std::string>& args, const std::string
     ::close(logFd);
     if (pid < 0) {
         ::close(pipeFds[0]);
-        return false;
+        return std::nullopt;
     }
     pid_ = pid;
     std::optional<std::string> line = ReadFirstLine(pipeFds[0]);
     ::close(pipeFds[0]);
     if (!line || line->empty()) {
         Kill();
-        return false;
+        return std::nullopt;
     }
-    unsigned long value = std::strtoul(line->c_str(), nullptr, 10);
-    if (value == 0 || value > UINT16_MAX) {
-        Kill();
-        return false;
-    }
-    port_ = static_cast<uint16_t>(value);
-    return true;
+    return line;
 }
 
 bool ApSimProcess::Running() { return pid_ >= 0 && !WaitExit(std::chrono::milliseconds(0)).has_value(); }

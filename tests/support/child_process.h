@@ -1,0 +1,60 @@
+// Test support: a program run as a child process in a session of its own (so it has
+// no controlling terminal), with its standard input given as bytes and its standard
+// output and error collected in files that can be read while it runs. Lets a test
+// watch what the program prints and send it a signal at the right moment.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace quorsel::testing {
+
+struct ChildSpec {
+    std::vector<std::string> argv;      // argv[0] is the program's path
+    std::vector<std::string> setEnv;    // "NAME=value", on top of the test's environment
+    std::vector<std::string> unsetEnv;  // names removed from it
+    std::string input;                  // all of standard input; then end of input
+};
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();  // a child still running is killed and reaped
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool Start(const ChildSpec& spec);
+
+    // Standard output and error so far.
+    std::string Out() const;
+    std::string Err() const;
+    // Waits until standard output holds text; false when the child ended or limit
+    // passed first.
+    bool WaitForOut(const std::string& text, std::chrono::milliseconds limit);
+
+    void Signal(int signal);
+    // The exit status (128 + signal when a signal ended it), or nothing while the
+    // child still runs after limit.
+    std::optional<int> Wait(std::chrono::milliseconds limit);
+
+private:
+    void Kill();
+
+    TempDir dir_;
+    int pid_ = -1;
+    std::optional<int> exitStatus_;
+};
+
+// Runs a child to its end (killed after limit): exit status, output and error.
+struct ChildResult {
+    int exitStatus = -1;  // -1 when it had to be killed
+    std::string out;
+    std::string err;
+};
+ChildResult RunChild(const ChildSpec& spec, std::chrono::milliseconds limit);
+
+}  // namespace quorsel::testing

@@ -1,0 +1,161 @@
+// Child processes through fork, setsid, execve and waitpid.
+#include "tests/support/child_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quorsel::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds REAP_POLL{5};
+constexpr std::chrono::milliseconds OUTPUT_POLL{10};
+
+int StatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
+    return -1;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool NameIs(const std::string& entry, const std::string& name) {
+    return entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=';
+}
+
+// The test's environment less unsetEnv and the names setEnv replaces, plus setEnv.
+std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text(*entry);
+        bool drop = false;
+        for (const std::string& name : spec.unsetEnv) drop = drop || NameIs(text, name);
+        for (const std::string& set : spec.setEnv) drop = drop || NameIs(text, set.substr(0, set.find('=')));
+        if (!drop) env.push_back(std::move(text));
+    }
+    env.insert(env.end(), spec.setEnv.begin(), spec.setEnv.end());
+    return env;
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() { Kill(); }
+
+bool ChildProcess::Start(const ChildSpec& spec) {
+    if (pid_ >= 0 || spec.argv.empty()) return false;
+    const std::string inPath = dir_.File("stdin"), outPath = dir_.File("stdout"), errPath = dir_.File("stderr");
+    {
+        std::ofstream in(inPath, std::ios::binary);
+        in << spec.input;
+        if (!in) return false;
+    }
+    // Everything the child needs is prepared before fork.
+    std::vector<std::string> argv = spec.argv;
+    std::vector<std::string> env = ChildEnvironment(spec);
+    std::vector<char*> cargv, cenv;
+    for (std::string& arg : argv) cargv.push_back(arg.data());
+    cargv.push_back(nullptr);
+    for (std::string& entry : env) cenv.push_back(entry.data());
+    cenv.push_back(nullptr);
+
+    const int inFd = ::open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int outFd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_t pid = -1;
+    if (inFd >= 0 && outFd >= 0 && errFd >= 0) pid = ::fork();
+    if (pid == 0) {
+        // A session of its own: no controlling terminal, and its own process group.
+        ::setsid();
+        ::dup2(inFd, STDIN_FILENO);
+        ::dup2(outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
+        // Signals the test runner blocks or ignores are the defaults again.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execve(cargv[0], cargv.data(), cenv.data());
+        ::_exit(127);
+    }
+    for (int fd : {inFd, outFd, errFd}) {
+        if (fd >= 0) ::close(fd);
+    }
+    if (pid < 0) return false;
+    pid_ = pid;
+    return true;
+}
+
+std::string ChildProcess::Out() const { return Slurp(dir_.File("stdout")); }
+std::string ChildProcess::Err() const { return Slurp(dir_.File("stderr")); }
+
+bool ChildProcess::WaitForOut(const std::string& text, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (Out().find(text) != std::string::npos) return true;
+        if (Wait(std::chrono::milliseconds(0)).has_value() || Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(OUTPUT_POLL);
+    }
+}
+
+void ChildProcess::Signal(int signal) {
+    if (pid_ >= 0) ::kill(pid_, signal);
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
+    if (exitStatus_) return exitStatus_;
+    if (pid_ < 0) return std::nullopt;
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            exitStatus_ = StatusOf(status);
+            pid_ = -1;
+            return exitStatus_;
+        }
+        if (done < 0 && errno != EINTR) return std::nullopt;
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(REAP_POLL);
+    }
+}
+
+void ChildProcess::Kill() {
+    if (pid_ < 0) return;
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
+ChildResult RunChild(const ChildSpec& spec, std::chrono::milliseconds limit) {
+    ChildProcess child;
+    ChildResult result;
+    if (!child.Start(spec)) return result;
+    std::optional<int> status = child.Wait(limit);
+    result.exitStatus = status.value_or(-1);
+    result.out = child.Out();
+    result.err = child.Err();
+    return result;
+}
+
+}  // namespace quorsel::testing
