@@ -15,7 +15,6 @@ namespace {
 
 constexpr int POWER_ON_DIALOG_ID = 130;
 constexpr int STATIC_ID = -1;
-constexpr int ID_STATUS_COMMAND_BUTTON = 1019;
 
 QLabel* CentredLabel(const char* text) {
     auto* label = new QLabel(QString::fromUtf8(text));
@@ -34,7 +33,7 @@ PowerOnDialog::PowerOnDialog(PowerOnWait& wait, QString appTitle, QWidget* paren
     Add(STATIC_ID, CentredLabel(TEXT_POWER_ON_LINE2), {15, 18, 131, 8});
     Add(STATIC_ID, CentredLabel(TEXT_POWER_ON_LINE3), {15, 28, 120, 8});
     // Never shown: the wait's reports reach the dialog as calls, not button presses.
-    Add(ID_STATUS_COMMAND_BUTTON, new QPushButton, {7, 45, 15, 13}, TAB_STOP | HIDDEN);
+    Add(ID_STATUS_COMMAND, new QPushButton, {7, 45, 15, 13}, TAB_STOP | HIDDEN);
     Add(ID_OK_BUTTON, new QPushButton, {29, 45, 16, 13}, TAB_STOP | HIDDEN);
     FinishTemplate();
     connect(cancel, &QPushButton::clicked, this, &PowerOnDialog::reject);

@@ -23,7 +23,6 @@ namespace quorsel {
 
 constexpr int ID_PROGRESS_BAR = 1024;
 constexpr int ID_STATUS_LINE = 1022;
-constexpr int ID_STATUS_COMMAND = 1019;
 
 // QProgressBar takes int: a range above INT_MAX is scaled down with the position,
 // and the position is kept inside the range as the native bar keeps it.

@@ -22,8 +22,6 @@ namespace quorsel {
 // Control ids of the settings dialog.
 constexpr int ID_ADDRESS_EDIT = 1004;
 constexpr int ID_COM1 = 1005;
-constexpr int ID_COM4 = 1008;
-constexpr int ID_BAUD_9600 = 1009;
 constexpr int ID_BAUD_115200 = 1013;
 constexpr int ID_LAN_RADIO = 1016;
 constexpr int ID_SERIAL_RADIO = 1017;

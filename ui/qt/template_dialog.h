@@ -11,9 +11,6 @@
 
 #include <vector>
 
-class QButtonGroup;
-class QAbstractButton;
-
 namespace quorsel {
 
 // Modal results of the template dialogs.
@@ -22,6 +19,9 @@ constexpr int RESULT_CANCEL = 2;
 // The OK and Cancel buttons have the ids of the results they give.
 constexpr int ID_OK_BUTTON = 1;
 constexpr int ID_CANCEL_BUTTON = 2;
+// The never-visible button of the progress and power-on dialogs whose id names the
+// status command.
+constexpr int ID_STATUS_COMMAND = 1019;
 
 // The face the templates name. It does not exist on Linux; RegisterTemplateFont
 // maps it to IPAPGothic, a proportional gothic with the same metrics family.
