@@ -2,6 +2,10 @@
 // and the loader, which receives the upload of one range in 1024-byte blocks,
 // checks it and reports erasing, writing and the outcome with single letters.
 // One range after the other, each on its own opening of the line by the updater.
+// A close of the line is seen as a hang-up of the pseudo-terminal, which the next
+// open clears: a line closed and opened again within a few milliseconds may go
+// unnoticed, and the session that was cut off then ends with the idle time-out. The
+// updater pauses a second between two ranges, so it never does that.
 #pragma once
 
 #include <chrono>
