@@ -34,7 +34,8 @@ for _ in $(seq 100); do [ -s "$work/apsim.out" ] && break; sleep 0.05; done
 echo "== Updating regions 4 and 5 over the LAN: quorsel -fz 127.0.0.1"
 # setsid: without a controlling terminal the password is read from standard input.
 status=0
-echo demo | setsid -w "$work/quorsel-KRV001" -fz 127.0.0.1 || status=$?
+# Without a display variable quorsel uses its terminal front-end.
+echo demo | env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM setsid -w "$work/quorsel-KRV001" -fz 127.0.0.1 || status=$?
 echo "== quorsel exit status: $status"
 
 # Regions 4 and 5 of the 2 MiB layout run from 0xB000 to the end.
