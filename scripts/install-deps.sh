@@ -9,6 +9,7 @@ PACKAGES=(
   iproute2 util-linux procps
   python3 python3-xmodem
   qt6-base-dev fonts-ipafont-gothic
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
