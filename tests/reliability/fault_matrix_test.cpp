@@ -2,8 +2,9 @@
 // against quorsel-apsim misbehaving at every step of the LAN exchange in each of
 // three ways, inside a private network namespace. Every cell must end with its
 // exit status within its bound, and "正常終了" may appear only where the simulator's
-// flash equals the image over the range. The serial rows are played at engine
-// level on scripted lines. The test writes the outcome as a Markdown table to
+// flash equals the image over the range. The serial rows run the real binaries
+// over a pseudo-terminal where the simulator can play the fault (it can fall
+// silent at every step), and at engine level on scripted lines for all three. The test writes the outcome as a Markdown table to
 // <build>/fault-matrix.md, and to docs/fault-matrix.md in the source tree when
 // QUORSEL_UPDATE_FAULT_MATRIX=1.
 #include <gtest/gtest.h>
@@ -11,16 +12,22 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "res/texts.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/reliability/fault_cells.h"
 #include "tests/reliability/run_harness.h"
 #include "tests/reliability/serial_cell.h"
+#include "tests/support/apsim_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 namespace quorsel::testing {
@@ -53,6 +60,76 @@ std::string Seconds(milliseconds elapsed) {
     text.precision(2);
     text << static_cast<double>(elapsed.count()) / 1000.0 << " s";
     return text.str();
+}
+
+// Milliseconds from `started` to now.
+milliseconds Since(std::chrono::steady_clock::time_point started) {
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
+}
+
+bool RangeMatches(const std::vector<uint8_t>& image, const std::vector<uint8_t>& flash) {
+    return flash.size() >= MATRIX_RANGE_START + MATRIX_RANGE_LENGTH &&
+           std::equal(image.begin() + MATRIX_RANGE_START, image.begin() + MATRIX_RANGE_START + MATRIX_RANGE_LENGTH,
+                      flash.begin() + MATRIX_RANGE_START);
+}
+
+// A serial step quorsel-apsim --serial can fall silent at, and how the run ends.
+struct SerialSilence {
+    const char* name;
+    const char* point;  // --silent-at STEP; nullptr: no fault
+    StatusCode expected;
+};
+
+struct SerialRun {
+    std::optional<int> exitStatus;
+    std::string out;
+    std::string err;
+    milliseconds elapsed{-1};
+    bool flashMatches = false;
+};
+
+// One serial update of region 4 by the packed updater over the simulator's
+// pseudo-terminal. A run that waits at the power-on prompt is given Ctrl-C once the
+// simulator has heard the wake-up, as a user who gives up would.
+SerialRun RunSerialUpdate(const std::string& updater, const std::vector<uint8_t>& image, const SerialSilence& row) {
+    using namespace std::chrono_literals;
+    SerialRun result;
+    TempDir cell;
+    ApSimProcess apsim;
+    std::vector<std::string> args = {"--model", "KRV001", "--loader-length", "300", "--password", "pw",
+                                     "--flash", cell.File("flash.bin")};
+    if (row.point != nullptr) args.insert(args.end(), {"--silent-at", row.point});
+    if (!apsim.StartSerial(args, cell.File("apsim.log"))) {
+        ADD_FAILURE() << "quorsel-apsim --serial did not start: " << apsim.Log();
+        return result;
+    }
+    ChildSpec spec;
+    spec.argv = {updater, "-f", "com1"};
+    spec.setEnv = {"QUORSEL_COM1=" + apsim.device(), "QUORSEL_COM2=" + cell.File("none"),
+                   "QUORSEL_COM3=" + cell.File("none"), "QUORSEL_COM4=" + cell.File("none"),
+                   "QUORSEL_PEER_TIMEOUT_MS=" + std::to_string(PEER_TIMEOUT_MS)};
+    spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    spec.input = "pw\n";
+    ChildProcess child;
+    const auto started = std::chrono::steady_clock::now();
+    if (!child.Start(spec)) {
+        ADD_FAILURE() << "the updater did not start";
+        return result;
+    }
+    if (row.expected == STATUS_ABORTED) {
+        EXPECT_TRUE(child.WaitForOut(TEXT_POWER_ON_LINE3, 20s)) << child.Out() << child.Err();
+        for (int i = 0; i < 200 && apsim.Log().find("fault: silent at wake") == std::string::npos; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        child.Signal(SIGINT);
+    }
+    result.exitStatus = child.Wait(60s);
+    result.elapsed = Since(started);
+    result.out = child.Out();
+    result.err = child.Err();
+    apsim.Stop(5000ms);
+    result.flashMatches = RangeMatches(image, ReadFile(cell.File("flash.bin")));
+    return result;
 }
 
 struct LanCell {
@@ -97,11 +174,7 @@ TEST(FaultMatrix, EveryStepAndFaultThroughTheRealBinaries) {
             LanCell result;
             result.exitStatus = run.exitStatus;
             result.completeShown = run.out.find(COMPLETE_TEXT) != std::string::npos;
-            const std::vector<uint8_t> flash = ReadFile(cell.File("flash.bin"));
-            result.flashMatches =
-                flash.size() >= MATRIX_RANGE_START + MATRIX_RANGE_LENGTH &&
-                std::equal(image.begin() + MATRIX_RANGE_START, image.begin() + MATRIX_RANGE_START + MATRIX_RANGE_LENGTH,
-                           flash.begin() + MATRIX_RANGE_START);
+            result.flashMatches = RangeMatches(image, ReadFile(cell.File("flash.bin")));
             std::ifstream elapsedFile(cell.File("elapsed-ms"));
             long elapsedMs = -1;
             if (elapsedFile >> elapsedMs) result.elapsed = milliseconds(elapsedMs);
@@ -128,7 +201,48 @@ TEST(FaultMatrix, EveryStepAndFaultThroughTheRealBinaries) {
     }
     EXPECT_EQ(cells, 27);
 
-    doc << "\n## Serial, engine level\n\n"
+    doc << "\n## Serial, end to end\n\n"
+        << "The same updater writes the same region over the serial line (`quorsel -f com1`,\n"
+        << "300-byte loader: 53 blocks of 1024 bytes) to `quorsel-apsim --serial` on a\n"
+        << "pseudo-terminal, which can fall silent at each step; `QUORSEL_PEER_TIMEOUT_MS="
+        << PEER_TIMEOUT_MS << "`.\n"
+        << "At the power-on prompt the updater waits for the user: the test presses Ctrl-C once\n"
+        << "the simulator has heard the wake-up, so that time includes the wait for it.\n\n"
+        << "| step | line falls silent |\n"
+        << "|---|---|\n";
+    const std::vector<SerialSilence> silences = {
+        {"no fault", nullptr, STATUS_COMPLETE},
+        {"\"*\" to the wake-up \"X\"", "wake", STATUS_ABORTED},
+        {"\"C\" (ready to receive)", "c", STATUS_COMM_ERROR},
+        {"ACK of the first block", "block:1", STATUS_COMM_ERROR},
+        {"ACK of a middle block (27 of 53)", "block:27", STATUS_COMM_ERROR},
+        {"ACK of the last block (53)", "block:53", STATUS_COMM_ERROR},
+        {"ACK of the end mark (EOT)", "eot", STATUS_COMM_ERROR},
+        {"completion report (\"F\")", "report", STATUS_COMM_ERROR},
+    };
+    for (const SerialSilence& row : silences) {
+        SCOPED_TRACE(std::string("serial, end to end: ") + row.name);
+        const SerialRun run = RunSerialUpdate(updater, image, row);
+        ASSERT_TRUE(run.exitStatus.has_value()) << "the updater did not end: " << run.out << run.err;
+        const bool completeShown = run.out.find(COMPLETE_TEXT) != std::string::npos;
+        EXPECT_EQ(*run.exitStatus, ExitStatusOf(row.expected)) << run.out << run.err;
+        EXPECT_EQ(completeShown, *run.exitStatus == 0) << run.out;
+        if (completeShown) {
+            EXPECT_TRUE(run.flashMatches) << "success reported over a flash that differs";
+        }
+        EXPECT_LT(run.elapsed, milliseconds(PEER_TIMEOUT_MS) + SLACK);
+        doc << "| " << row.name << " | `" << StatusName(StatusOfExit(*run.exitStatus)) << "`, exit " << *run.exitStatus
+            << ", " << Seconds(run.elapsed);
+        if (completeShown) {
+            doc << ", 正常終了, flash = image";
+        } else if (run.flashMatches) {
+            doc << " (flash written before the failure)";
+        }
+        doc << " |\n";
+    }
+
+    doc << "\nClosing the line and answering garbage are played at engine level below.\n"
+        << "\n## Serial, engine level\n\n"
         << "Whole serial runs of the same region (300-byte loader: 53 blocks of 1024 bytes) in\n"
         << "process, against scripted serial lines: \"closes\" is a line that reports a hang-up,\n"
         << "\"garbage\" the bytes `?`, 0x00, 0xFF in place of the answer (then nothing). The\n"
