@@ -306,6 +306,7 @@ TEST(ApSimSerialOptionsTest, SerialAndLanOptionsDoNotMix) {
         {"--serial --loader-length 1 --report F", "bad value for --report"},
         {"--serial --loader-length 1 --nak-blocks 2,", "bad value for --nak-blocks"},
         {"--serial --loader-length 1 --baud 0", "bad value for --baud"},
+        {"--serial --loader-length 1 --baud 300", "bad value for --baud"},
     };
     for (const Case& c : cases) {
         qt::CommandResult result = qt::RunShell(apsim + " " + c.args);

@@ -82,9 +82,10 @@ std::string UsageText() {
 
 A simulated wireless-LAN access point: serves the LAN update protocol on TCP,
 one connection after the other, and writes every accepted range into a flash
-image file. It runs until SIGINT or SIGTERM, or until an exit option is met.
-On start it prints the port it listens on as the first line on stdout; every
-event is logged as one line on stderr.
+image file (with --serial: plays its boot code and loader on a serial line).
+It runs until SIGINT or SIGTERM, or until an exit option is met. On start it
+prints the port it listens on (the serial device) as the first line on stdout;
+every event is logged as one line on stderr.
 
 Access point:
   --model CODE            model code reported to "INQR", six ASCII characters
@@ -139,9 +140,9 @@ Serial line:
                           the loader packed with the updater)
   --wake-after N          answer "*" after the N-th "X" (default 3)
   --boot-noise TEXT       send TEXT before the "*" (at most 256 bytes)
-  --baud RATE             take the time a line at RATE baud would (10 bits a
-                          byte) for every byte sent and received (default: no
-                          pacing)
+  --baud RATE             take the time a line at RATE baud (1200 to 4000000)
+                          would, 10 bits a byte, for every byte sent and
+                          received (default: no pacing)
   --link PATH             also make PATH a symbolic link to the device; removed
                           on exit
   Faults:
@@ -264,7 +265,7 @@ Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
             }
             options.serialOptions.faults.report = value[0];
         } else if (name == "--baud") {
-            if (!ParseCount(value, BAUD_MAX, count) || count == 0) return Fail(bad);
+            if (!ParseCount(value, BAUD_MAX, count) || count < BAUD_MIN) return Fail(bad + " (1200 to 4000000)");
             options.serialOptions.baudRate = count;
         } else if (name == "--link") {
             if (value.empty()) return Fail(bad);

@@ -49,6 +49,9 @@ constexpr size_t SERIAL_READ_BUFFER = 4096;
 // With --baud, the line is read in pieces of this size, each taking its time on the line.
 constexpr size_t PACED_READ_CHUNK = 64;
 constexpr uint32_t BITS_PER_BYTE = 10;              // start bit, 8 data bits, stop bit
+// Paced rates: at the lowest, one paced read of PACED_READ_CHUNK bytes takes about
+// half a second, so a stop request is still seen promptly.
+constexpr uint32_t BAUD_MIN = 1200;
 constexpr uint32_t BAUD_MAX = 4000000;
 constexpr uint32_t LOADER_LENGTH_MAX = 4096;        // what the updater's loader buffer holds
 constexpr size_t BOOT_NOISE_MAX = 256;
