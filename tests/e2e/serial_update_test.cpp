@@ -230,7 +230,7 @@ TEST_P(SerialFaultTest, FailureEndsTheRunWithItsStatusAndWritesNothing) {
     Pack(700);
     StartSimulator(fault.apsimArgs);
     ChildResult run =
-        Update({"-ef", "com1"}, std::string(fault.password) + "\n", 1, {"QUORSEL_PEER_TIMEOUT_MS=1500"});
+        Update({"-ef", "com1"}, std::string(fault.password) + "\n", 1, {"QUORSEL_PEER_TIMEOUT_MS=3000"});
     EXPECT_EQ(run.exitStatus, fault.exitStatus) << run.out << run.err << apsim_.Log();
     EXPECT_NE(run.out.find(fault.statusText), std::string::npos) << run.out;
     EXPECT_EQ(run.out.find(TEXT_COMPLETE), std::string::npos) << run.out;
