@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/serial_line_posix.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/reliability/fault_cells.h"
 #include "tests/reliability/process_probe.h"
 #include "tests/reliability/run_harness.h"
 #include "tests/reliability/serial_cell.h"
 #include "tests/support/apsim_process.h"
+#include "tests/support/fake_network.h"
 #include "tests/support/fake_serial_line.h"
 #include "tests/support/temp_dir.h"
 
@@ -100,6 +102,55 @@ TEST(EngineFaultMatrix, SerialEveryStepAndFaultOnScriptedLines) {
                       << " in " << outcome.elapsed.count() << " ms, lines " << outcome.linesOpened << " opened, "
                       << outcome.linesReleased << " released\n";
         }
+    }
+}
+
+// Serial runs through the real termios line to quorsel-apsim --serial on a
+// pseudo-terminal, silent at each step: the line's descriptor is closed exactly
+// once whichever way the run ends.
+TEST(EngineFaultMatrix, SerialSilentStepsOverAPseudoTerminal) {
+    TempDir dir;
+    FirmwareFile firmware;
+    ASSERT_TRUE(firmware.Make(dir.File("updater"), MIB2, "KRV001"));
+    const milliseconds patience{1000};
+    struct Row {
+        const char* point;
+        StatusCode expected;
+    };
+    for (const Row& row : {Row{"wake", STATUS_ABORTED}, Row{"c", STATUS_COMM_ERROR}, Row{"block:1", STATUS_COMM_ERROR},
+                           Row{"block:27", STATUS_COMM_ERROR}, Row{"block:53", STATUS_COMM_ERROR},
+                           Row{"eot", STATUS_COMM_ERROR}, Row{"report", STATUS_COMM_ERROR}, Row{nullptr, STATUS_COMPLETE}}) {
+        SCOPED_TRACE(row.point != nullptr ? row.point : "no fault");
+        TempDir cell;
+        ApSimProcess apsim;
+        std::vector<std::string> args = {"--model", "KRV001", "--loader-length", "300", "--password", "pw",
+                                         "--flash", cell.File("flash.bin")};
+        if (row.point != nullptr) args.insert(args.end(), {"--silent-at", row.point});
+        ASSERT_TRUE(apsim.StartSerial(args, cell.File("apsim.log"))) << apsim.Log();
+        ScopedComPort port(apsim.device());
+        PosixSerialPorts ports;
+        FakeNetwork noNetwork;
+        FrontEnd front;
+        front.powerOn.patience = patience;
+
+        const size_t descriptors = OpenDescriptorCount();
+        ResetBadCloseCount();
+        const auto started = std::chrono::steady_clock::now();
+        const StatusCode code = front.Run(ShortRunSettings(firmware.path, 1, MATRIX_REGIONS, PEER_TIMEOUT), noNetwork, ports);
+        const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
+        const std::vector<std::string> left = OpenDescriptorTargets();
+
+        EXPECT_EQ(code, row.expected) << apsim.Log();
+        EXPECT_LT(elapsed, patience + PEER_TIMEOUT + SLACK);
+        EXPECT_EQ(left.size(), descriptors) << "descriptors after the run:\n" << ::testing::PrintToString(left);
+        EXPECT_EQ(BadCloseCount(), 0u) << "a descriptor was closed twice";
+        if (code == STATUS_COMPLETE) {
+            apsim.Stop(milliseconds(5000));
+            EXPECT_TRUE(FlashHoldsTheRange(cell.File("flash.bin"), firmware.plain));
+        }
+        std::cout << "[cell] serial over a pseudo-terminal, silent at " << (row.point ? row.point : "nothing") << ": "
+                  << StatusName(code) << " in " << elapsed.count() << " ms, descriptors " << descriptors << " -> "
+                  << left.size() << "\n";
     }
 }
 

@@ -1,6 +1,9 @@
 #include "tests/reliability/run_harness.h"
 
+#include <stdlib.h>
+
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 
 #include "tests/support/container_builder.h"
@@ -66,6 +69,7 @@ RunSettings ShortRunSettings(const std::string& path, uint32_t transport, uint16
     settings.timeouts.connect = peerTimeout;
     settings.timeouts.lanRead = peerTimeout;
     settings.timeouts.serialAnswer = peerTimeout;
+    settings.timeouts.completionSilence = peerTimeout;
     return settings;
 }
 
@@ -75,6 +79,19 @@ std::unique_ptr<ByteStream> LoopbackNetwork::Connect(const PeerAddress&, std::ch
     loopback.port = {static_cast<uint8_t>(port_ >> 8), static_cast<uint8_t>(port_ & 0xFF)};
     loopback.address = {127, 0, 0, 1};
     return inner_.Connect(loopback, timeout);
+}
+
+ScopedComPort::ScopedComPort(const std::string& device) {
+    if (const char* old = std::getenv("QUORSEL_COM1")) previous_ = old;
+    ::setenv("QUORSEL_COM1", device.c_str(), 1);
+}
+
+ScopedComPort::~ScopedComPort() {
+    if (previous_) {
+        ::setenv("QUORSEL_COM1", previous_->c_str(), 1);
+    } else {
+        ::unsetenv("QUORSEL_COM1");
+    }
 }
 
 }  // namespace quorsel::testing

@@ -81,4 +81,16 @@ private:
     uint16_t port_;
 };
 
+// Points COM1 (QUORSEL_COM1) at a device while it lives; the old value comes back after.
+class ScopedComPort {
+public:
+    explicit ScopedComPort(const std::string& device);
+    ~ScopedComPort();
+    ScopedComPort(const ScopedComPort&) = delete;
+    ScopedComPort& operator=(const ScopedComPort&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
+
 }  // namespace quorsel::testing

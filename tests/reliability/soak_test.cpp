@@ -1,7 +1,8 @@
 // Soak runs: many whole update runs one after the other in one process, watching
 // for anything that accumulates. 200 LAN runs go through the real POSIX network to
 // one quorsel-apsim on 127.0.0.1; 20 serial runs go through the power-on wait's
-// worker thread to scripted lines. After every run the process must hold exactly
+// worker thread and the real termios line to one quorsel-apsim --serial on a
+// pseudo-terminal. After every run the process must hold exactly
 // the descriptors and threads it held after the first (which lets the runtime and
 // the sanitizers set up what they keep for the process's life); its resident memory must
 // not grow from the end of the warm-up to the last run (checked without sanitizers,
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/serial_line_posix.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/reliability/fault_cells.h"
 #include "tests/reliability/process_probe.h"
@@ -117,37 +119,39 @@ TEST(Soak, TwoHundredLanRunsAgainstOneSimulator) {
                            flash.begin() + MATRIX_RANGE_START));
 }
 
-TEST(Soak, TwentySerialRunsThroughThePowerOnWait) {
+TEST(Soak, TwentySerialRunsOverAPseudoTerminal) {
     TempDir dir;
     FirmwareFile firmware;
     ASSERT_TRUE(firmware.Make(dir.File("updater"), MIB2, "KRV001"));
+    ApSimProcess apsim;
+    ASSERT_TRUE(apsim.StartSerial({"--model", "KRV001", "--loader-length", "300", "--password", "pw", "--flash",
+                                   dir.File("flash.bin")},
+                                  dir.File("apsim.log")))
+        << apsim.Log();
+    ScopedComPort port(apsim.device());
+    PosixSerialPorts ports;
+    FakeNetwork noNetwork;
     const RunSettings settings = ShortRunSettings(firmware.path, 1, MATRIX_REGIONS, milliseconds(5000));
 
     Figures figures;
     const auto started = std::chrono::steady_clock::now();
     for (int run = 1; run <= SERIAL_RUNS; ++run) {
-        FakeNetwork noNetwork;
-        FakeSerialPorts ports;
-        ports.PrepareLines([](FakeSerialLine& line) {
-            line.OnWrite([](const std::vector<uint8_t>& written) {
-                if (written.size() == 1 && written[0] == 'X') return Answer({'*', 'C'});
-                if (written.size() == 1 && written[0] == 0x04) return Answer({0x06, 'E', 'P', 'F'});
-                return Answer({0x06});
-            });
-        });
         FrontEnd front;
-        ASSERT_EQ(front.Run(settings, noNetwork, ports), STATUS_COMPLETE) << "run " << run;
-        ASSERT_EQ(ports.lines().size(), 1u);
-        EXPECT_TRUE(ports.lines()[0]->released());
-        // The frames carried the range: 53 blocks, each answered once.
-        size_t frames = 0;
-        for (const auto& write : ports.lines()[0]->Writes()) frames += write.size() == 1029 ? 1 : 0;
-        EXPECT_EQ(frames, SERIAL_MATRIX_BLOCKS);
+        ASSERT_EQ(front.Run(settings, noNetwork, ports), STATUS_COMPLETE) << "run " << run << "\n" << apsim.Log();
+        EXPECT_EQ(front.powerOn.shown, 1);
+        EXPECT_EQ(front.erasing, "Erasing\n");
         figures.Sample(run);
         if (::testing::Test::HasFailure()) break;
     }
     const auto elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
     figures.Report("serial", SERIAL_RUNS, elapsed);
+
+    apsim.Stop(milliseconds(5000));
+    const std::vector<uint8_t> flash = ReadFile(dir.File("flash.bin"));
+    ASSERT_GE(flash.size(), MATRIX_RANGE_START + MATRIX_RANGE_LENGTH);
+    EXPECT_TRUE(std::equal(firmware.plain.begin() + MATRIX_RANGE_START,
+                           firmware.plain.begin() + MATRIX_RANGE_START + MATRIX_RANGE_LENGTH,
+                           flash.begin() + MATRIX_RANGE_START));
 }
 
 }  // namespace
