@@ -86,7 +86,7 @@ void Console::WatchInterrupts() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) continue;
         if (signal == STOP_SIGNAL) return;
-        if (prompting_) {
+        if (prompts_ > 0) {
             char byte = 1;
             [[maybe_unused]] ssize_t written = ::write(wakePipe_[1], &byte, 1);
         } else if (!busy_) {
@@ -117,8 +117,21 @@ Console::Wait Console::WaitReadable(int fd) {
     }
 }
 
+Console::PromptScope::PromptScope(Console& console) : console_(console) {
+    if (console_.prompts_++ == 0) {
+        // A Ctrl-C left over from an earlier prompt must not cancel this one.
+        pollfd wake{console_.wakePipe_[0], POLLIN, 0};
+        while (::poll(&wake, 1, 0) > 0 && (wake.revents & POLLIN)) {
+            char drained[16];
+            if (::read(console_.wakePipe_[0], drained, sizeof drained) <= 0) break;
+        }
+    }
+}
+
+Console::PromptScope::~PromptScope() { --console_.prompts_; }
+
 std::optional<std::string> Console::ReadLineFrom(int fd, std::string& pending) {
-    prompting_ = true;
+    PromptScope prompt(*this);
     std::optional<std::string> line;
     for (;;) {
         size_t end = pending.find('\n');
@@ -134,7 +147,6 @@ std::optional<std::string> Console::ReadLineFrom(int fd, std::string& pending) {
         if (n <= 0) break;  // end of input: an unfinished line counts as cancelled
         pending.append(chunk, static_cast<size_t>(n));
     }
-    prompting_ = false;
     if (line && !line->empty() && line->back() == '\r') line->pop_back();
     return line;
 }
@@ -162,10 +174,8 @@ std::optional<std::string> Console::ReadSecret() {
 }
 
 bool Console::WaitForEvent(int eventFd) {
-    prompting_ = true;
-    Wait wait = WaitReadable(eventFd);
-    prompting_ = false;
-    return wait == Wait::Input;
+    PromptScope prompt(*this);
+    return WaitReadable(eventFd) == Wait::Input;
 }
 
 }  // namespace quorsel

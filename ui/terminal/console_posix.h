@@ -32,6 +32,19 @@ public:
     // While busy, Ctrl-C is ignored.
     void SetBusy(bool busy) { busy_ = busy; }
 
+    // Ctrl-C cancels a prompt for as long as one of these lives: from before the
+    // prompt's text is printed until its answer is in.
+    class PromptScope {
+    public:
+        explicit PromptScope(Console& console);
+        ~PromptScope();
+        PromptScope(const PromptScope&) = delete;
+        PromptScope& operator=(const PromptScope&) = delete;
+
+    private:
+        Console& console_;
+    };
+
 private:
     enum class Wait { Input, Interrupted, Closed };
     Wait WaitReadable(int fd);
@@ -40,7 +53,7 @@ private:
 
     bool stdoutIsTerminal_;
     std::atomic<bool> busy_{false};
-    std::atomic<bool> prompting_{false};
+    std::atomic<int> prompts_{0};  // open prompt scopes
     int wakePipe_[2] = {-1, -1};  // written by the Ctrl-C watcher to interrupt a prompt
     std::string stdinPending_;
     std::thread watcher_;

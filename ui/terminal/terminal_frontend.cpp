@@ -57,6 +57,7 @@ void TerminalFrontend::ShowStartupError(const char* text) {
 }
 
 std::optional<std::string> TerminalFrontend::Ask(const std::string& question, const std::string& current) {
+    Console::PromptScope prompt(console_);
     std::printf("%s [%s]: ", question.c_str(), current.c_str());
     std::optional<std::string> answer = console_.ReadLine();
     if (!answer) return std::nullopt;
@@ -179,6 +180,7 @@ void TerminalFrontend::Diagnose(const std::string& line) {
 }
 
 std::optional<std::string> TerminalFrontend::AskPassword() {
+    Console::PromptScope prompt(console_);
     for (;;) {
         std::printf("%s: ", TEXT_PASSWORD_PROMPT);
         std::optional<std::string> typed = console_.ReadSecret();
@@ -199,6 +201,7 @@ std::optional<std::string> TerminalFrontend::AskPassword() {
 }
 
 bool TerminalFrontend::Show(PowerOnWait& wait) {
+    Console::PromptScope prompt(console_);
     {
         std::lock_guard<std::mutex> lock(outputMutex_);
         PrintLine(TEXT_POWER_ON_LINE1);
