@@ -11,6 +11,19 @@ int ExitStatusFor(StatusCode finalCode) {
     return static_cast<int>(finalCode) - 256;
 }
 
+RunSettings RunSettingsFor(const UpdateJob& job, const std::string& programPath, const PeerTimeouts& timeouts) {
+    RunSettings settings;
+    settings.transport = job.transport == TRANSPORT_SERIAL ? TRANSPORT_SERIAL : TRANSPORT_LAN;
+    settings.optionFlags = job.optionFlags;
+    settings.peer.port = job.tcpPort;
+    settings.peer.address = job.address;
+    settings.comIndex = job.comIndex;
+    settings.baudRate = job.baudRate;
+    settings.programPath = programPath;
+    settings.timeouts = timeouts;
+    return settings;
+}
+
 int RunStartup(StartupFrontend& frontend, Network& network, std::string_view commandLine,
                const std::string& executablePath) {
     {

@@ -8,6 +8,7 @@
 #include "app/update_job.h"
 #include "engine/lan_protocol.h"
 #include "engine/status_code.h"
+#include "engine/update_run.h"
 
 namespace quorsel {
 
@@ -19,6 +20,9 @@ constexpr int EXIT_SOCKET_LAYER = 3;
 
 // The exit status for the code that ended a run: 0 for STATUS_COMPLETE, else code - 256.
 int ExitStatusFor(StatusCode finalCode);
+
+// The worker's inputs for a run of this job; the front-ends start their CAPThread with it.
+RunSettings RunSettingsFor(const UpdateJob& job, const std::string& programPath, const PeerTimeouts& timeouts);
 
 // What start-up needs from a front-end (the desktop dialogs or the terminal).
 class StartupFrontend {

@@ -61,15 +61,7 @@ int DesktopFrontend::RunProgress(const UpdateJob& job, const std::string& progra
     ProgressDialog dialog(job.address, appTitle_);
     RunBridge bridge(dialog, appTitle_);
 
-    RunSettings settings;
-    settings.transport = job.transport == TRANSPORT_SERIAL ? TRANSPORT_SERIAL : TRANSPORT_LAN;
-    settings.optionFlags = job.optionFlags;
-    settings.peer.port = job.tcpPort;
-    settings.peer.address = job.address;
-    settings.comIndex = job.comIndex;
-    settings.baudRate = job.baudRate;
-    settings.programPath = programPath;
-    settings.timeouts = timeouts_;
+    RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
     RunServices services{bridge,
                          bridge,
                          bridge,

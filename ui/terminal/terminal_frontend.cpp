@@ -106,15 +106,7 @@ int TerminalFrontend::RunProgress(const UpdateJob& job, const std::string& progr
     model_->Start();
     PrintLine(model_->state().statusText);
 
-    RunSettings settings;
-    settings.transport = job.transport == TRANSPORT_SERIAL ? TRANSPORT_SERIAL : TRANSPORT_LAN;
-    settings.optionFlags = job.optionFlags;
-    settings.peer.port = job.tcpPort;
-    settings.peer.address = job.address;
-    settings.comIndex = job.comIndex;
-    settings.baudRate = job.baudRate;
-    settings.programPath = programPath;
-    settings.timeouts = timeouts_;
+    RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
 
     RunServices services{*this,
                          *this,
