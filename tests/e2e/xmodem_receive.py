@@ -24,6 +24,7 @@ from xmodem import XMODEM1k
 RUN_LIMIT = 120        # seconds for everything
 OPEN_WAIT = 30         # seconds for the sender to open the device
 OPEN_POLL = 0.01
+CLOSE_WAIT = 10        # seconds for the sender to close the device after the transfer
 
 
 def main():
@@ -78,6 +79,13 @@ def main():
     if received is None:
         print("transfer failed", flush=True)
         return 1
+    # The ACK of the end mark may still sit in the pseudo-terminal: closing the master
+    # now would hang the line up and discard it before the sender reads it. Wait until
+    # the sender has closed the device.
+    deadline = time.monotonic() + CLOSE_WAIT
+    while not any(event & select.POLLHUP for _, event in poller.poll(10)):
+        if time.monotonic() >= deadline:
+            break
     print("received %d" % received, flush=True)
     return 0
 
