@@ -75,21 +75,21 @@ protected:
     // other three on a path where nothing is.
     ChildSpec UpdaterSpec(const std::vector<std::string>& args, const std::string& input, int com = 1,
                           const std::vector<std::string>& env = {}) const {
-        ChildSpec spec;
-        spec.argv.push_back(updater_);
-        spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+        ChildSpec child;
+        child.argv.push_back(updater_);
+        child.argv.insert(child.argv.end(), args.begin(), args.end());
         for (int n = 1; n <= 4; ++n) {
             const std::string device = n == com && apsim_.device().size() > 0 ? apsim_.device() : NoPort();
-            spec.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" + device);
+            child.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" + device);
         }
-        spec.setEnv.insert(spec.setEnv.end(), env.begin(), env.end());
+        child.setEnv.insert(child.setEnv.end(), env.begin(), env.end());
         // The terminal front-end, whatever display the test runs under.
-        spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+        child.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
         if (std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("QUORSEL_PEER", 0) == 0; })) {
-            spec.unsetEnv.push_back("QUORSEL_PEER_TIMEOUT_MS");
+            child.unsetEnv.push_back("QUORSEL_PEER_TIMEOUT_MS");
         }
-        spec.input = input;
-        return spec;
+        child.input = input;
+        return child;
     }
 
     ChildResult Update(const std::vector<std::string>& args, const std::string& input, int com = 1,

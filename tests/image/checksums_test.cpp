@@ -68,9 +68,9 @@ TEST_F(RangeChecksum, KnownAnswersForTheRepeatedPatternBlock) {
     for (const VectorLine& line : lines) {
         SCOPED_TRACE(line.key);
         // range_at_<start>_len_<length>
-        const std::string spec = line.key.substr(std::string("range_at_").size());
-        const uint32_t start = Hex(spec.substr(0, spec.find('_')));
-        const uint32_t length = Hex(spec.substr(spec.find("_len_") + 5));
+        const std::string field = line.key.substr(std::string("range_at_").size());
+        const uint32_t start = Hex(field.substr(0, field.find('_')));
+        const uint32_t length = Hex(field.substr(field.find("_len_") + 5));
         ASSERT_EQ(length, range.size());
         ASSERT_EQ(line.tokens.size(), 4u);
         EXPECT_EQ(RawRangeChecksum(stream, RANGE_FILE_OFFSET, start, length), Hex(line.tokens[1]));

@@ -103,16 +103,16 @@ SerialRun RunSerialUpdate(const std::string& updater, const std::vector<uint8_t>
         ADD_FAILURE() << "quorsel-apsim --serial did not start: " << apsim.Log();
         return result;
     }
-    ChildSpec spec;
-    spec.argv = {updater, "-f", "com1"};
-    spec.setEnv = {"QUORSEL_COM1=" + apsim.device(), "QUORSEL_COM2=" + cell.File("none"),
+    ChildSpec launch;
+    launch.argv = {updater, "-f", "com1"};
+    launch.setEnv = {"QUORSEL_COM1=" + apsim.device(), "QUORSEL_COM2=" + cell.File("none"),
                    "QUORSEL_COM3=" + cell.File("none"), "QUORSEL_COM4=" + cell.File("none"),
                    "QUORSEL_PEER_TIMEOUT_MS=" + std::to_string(PEER_TIMEOUT_MS)};
-    spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-    spec.input = "pw\n";
+    launch.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    launch.input = "pw\n";
     ChildProcess child;
     const auto started = std::chrono::steady_clock::now();
-    if (!child.Start(spec)) {
+    if (!child.Start(launch)) {
         ADD_FAILURE() << "the updater did not start";
         return result;
     }

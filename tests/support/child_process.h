@@ -27,7 +27,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Start(const ChildSpec& spec);
+    bool Start(const ChildSpec& launch);
 
     // Standard output and error so far.
     std::string Out() const;
@@ -55,6 +55,6 @@ struct ChildResult {
     std::string out;
     std::string err;
 };
-ChildResult RunChild(const ChildSpec& spec, std::chrono::milliseconds limit);
+ChildResult RunChild(const ChildSpec& launch, std::chrono::milliseconds limit);
 
 }  // namespace quorsel::testing

@@ -42,16 +42,16 @@ bool NameIs(const std::string& entry, const std::string& name) {
 }
 
 // The test's environment less unsetEnv and the names setEnv replaces, plus setEnv.
-std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+std::vector<std::string> ChildEnvironment(const ChildSpec& launch) {
     std::vector<std::string> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text(*entry);
         bool drop = false;
-        for (const std::string& name : spec.unsetEnv) drop = drop || NameIs(text, name);
-        for (const std::string& set : spec.setEnv) drop = drop || NameIs(text, set.substr(0, set.find('=')));
+        for (const std::string& name : launch.unsetEnv) drop = drop || NameIs(text, name);
+        for (const std::string& set : launch.setEnv) drop = drop || NameIs(text, set.substr(0, set.find('=')));
         if (!drop) env.push_back(std::move(text));
     }
-    env.insert(env.end(), spec.setEnv.begin(), spec.setEnv.end());
+    env.insert(env.end(), launch.setEnv.begin(), launch.setEnv.end());
     return env;
 }
 
@@ -59,17 +59,17 @@ std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
 
 ChildProcess::~ChildProcess() { Kill(); }
 
-bool ChildProcess::Start(const ChildSpec& spec) {
-    if (pid_ >= 0 || spec.argv.empty()) return false;
+bool ChildProcess::Start(const ChildSpec& launch) {
+    if (pid_ >= 0 || launch.argv.empty()) return false;
     const std::string inPath = dir_.File("stdin"), outPath = dir_.File("stdout"), errPath = dir_.File("stderr");
     {
         std::ofstream in(inPath, std::ios::binary);
-        in << spec.input;
+        in << launch.input;
         if (!in) return false;
     }
     // Everything the child needs is prepared before fork.
-    std::vector<std::string> argv = spec.argv;
-    std::vector<std::string> env = ChildEnvironment(spec);
+    std::vector<std::string> argv = launch.argv;
+    std::vector<std::string> env = ChildEnvironment(launch);
     std::vector<char*> cargv, cenv;
     for (std::string& arg : argv) cargv.push_back(arg.data());
     cargv.push_back(nullptr);
@@ -147,10 +147,10 @@ void ChildProcess::Kill() {
     pid_ = -1;
 }
 
-ChildResult RunChild(const ChildSpec& spec, std::chrono::milliseconds limit) {
+ChildResult RunChild(const ChildSpec& launch, std::chrono::milliseconds limit) {
     ChildProcess child;
     ChildResult result;
-    if (!child.Start(spec)) return result;
+    if (!child.Start(launch)) return result;
     std::optional<int> status = child.Wait(limit);
     result.exitStatus = status.value_or(-1);
     result.out = child.Out();
