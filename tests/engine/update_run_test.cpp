@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,6 +18,7 @@
 #include "tests/support/recording_sink.h"
 #include "tests/support/scripted_stream.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/waiting_power_on_prompt.h"
 
 namespace quorsel {
 namespace {
@@ -29,6 +28,7 @@ using testing::FakeSerialLine;
 using testing::FakeSerialPorts;
 using testing::RecordingSink;
 using testing::ScriptedStream;
+using testing::WaitingPowerOnPrompt;
 
 class FixedPassword : public PasswordPrompt {
 public:
@@ -37,33 +37,6 @@ public:
     std::optional<std::string> AskPassword() override {
         ++asked;
         return answer;
-    }
-};
-
-// Answers the power-on prompt the way a user who waits would, or cancels the n-th prompt.
-class WaitingPowerOnPrompt : public PowerOnPrompt {
-public:
-    int shown = 0;
-    int cancelAt = 0;  // 1-based prompt to cancel; 0: never
-    bool Show(PowerOnWait& wait) override {
-        ++shown;
-        if (shown == cancelAt) return false;
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool done = false;
-        PowerOnEvent outcome = PowerOnEvent::OpenFailed;
-        wait.Start([&](PowerOnEvent event) {
-            std::lock_guard<std::mutex> lock(mutex);
-            outcome = event;
-            done = true;
-            changed.notify_all();
-        });
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return done; });
-        bool answered = done && outcome == PowerOnEvent::Answered;
-        lock.unlock();
-        wait.Stop();
-        return answered;
     }
 };
 

@@ -20,12 +20,8 @@ using testing::Hex;
 using testing::HexBytes;
 using testing::LinesWithPrefix;
 using testing::ReadVectorFile;
+using testing::TestVectors;
 using testing::VectorLine;
-
-const std::vector<VectorLine>& Vectors() {
-    static const std::vector<VectorLine> lines = ReadVectorFile("test-vectors.txt");
-    return lines;
-}
 
 // Where the range under test starts in the file; anything but 0, so the file offset and
 // the image offset differ.
@@ -60,7 +56,7 @@ protected:
 };
 
 TEST_F(RangeChecksum, KnownAnswersForTheRepeatedPatternBlock) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "range_at_");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "range_at_");
     ASSERT_GE(lines.size(), 2u);
     std::vector<uint8_t> range = PatternBlock();
     range.insert(range.end(), range.begin(), range.end());
@@ -80,7 +76,7 @@ TEST_F(RangeChecksum, KnownAnswersForTheRepeatedPatternBlock) {
 }
 
 TEST_F(RangeChecksum, EmptyRangeGivesTheStartSum) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "range_len_0_at_");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "range_len_0_at_");
     ASSERT_GE(lines.size(), 1u);
     FileStream stream = StreamWithRange({});
     for (const VectorLine& line : lines) {
@@ -95,7 +91,7 @@ TEST_F(RangeChecksum, EmptyRangeGivesTheStartSum) {
 }
 
 TEST_F(RangeChecksum, StartSumOfTheLastTwoMegabyteRegion) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "start_sum");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "start_sum");
     ASSERT_EQ(lines.size(), 1u);
     // "region5_2MiB (start 18000, length 1e8000) 11f"
     const std::vector<std::string>& t = lines[0].tokens;
@@ -200,7 +196,7 @@ TEST_F(RangeChecksum, StreamThatCannotBePositionedGivesFailedChecksum) {
 }
 
 TEST(Crc16Xmodem, KnownAnswerAndContinuation) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "crc16");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "crc16");
     ASSERT_EQ(lines.size(), 1u);
     const std::string& rest = lines[0].rest;
     const std::string text = rest.substr(1, rest.find('"', 1) - 1);
@@ -214,7 +210,7 @@ TEST(Crc16Xmodem, KnownAnswerAndContinuation) {
 }
 
 TEST(PasswordDigest, KnownAnswers) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "digest");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "digest");
     ASSERT_GE(lines.size(), 5u);
     bool sawConverted = false;
     for (const VectorLine& line : lines) {

@@ -17,12 +17,8 @@ using testing::Hex;
 using testing::HexBytes;
 using testing::LinesWithPrefix;
 using testing::ReadVectorFile;
+using testing::TestVectors;
 using testing::VectorLine;
-
-const std::vector<VectorLine>& Vectors() {
-    static const std::vector<VectorLine> lines = ReadVectorFile("test-vectors.txt");
-    return lines;
-}
 
 // The stored block the known answers are worked out for: b[i] = (7*i + 3) mod 256.
 std::array<uint8_t, BLOCK_SIZE> PatternBlock() {
@@ -41,7 +37,7 @@ std::array<uint8_t, BLOCK_SIZE> DescrambledAt(uint32_t imageOffset, std::array<u
 }
 
 TEST(GeneratorKnownAnswers, OutputsAfterResetAndAtProgramStart) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "next_after_reset");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "next_after_reset");
     ASSERT_EQ(lines.size(), 1u);
     const std::vector<std::string>& expected = lines[0].tokens;
     ASSERT_EQ(expected.size(), 16u);
@@ -59,7 +55,7 @@ TEST(GeneratorKnownAnswers, OutputsAfterResetAndAtProgramStart) {
 }
 
 TEST(GeneratorKnownAnswers, FirstOutputAfterSkip) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "next_after_skip_");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "next_after_skip_");
     ASSERT_GE(lines.size(), 4u);
     for (const VectorLine& line : lines) {
         const uint32_t count = Hex(line.key.substr(std::string("next_after_skip_").size()));
@@ -74,7 +70,7 @@ TEST(GeneratorKnownAnswers, FirstOutputAfterSkip) {
 TEST(GeneratorKnownAnswers, KeystreamBytes) {
     for (const char* key : {"g_0", "g_4096"}) {
         std::vector<VectorLine> exact;
-        for (const VectorLine& line : Vectors()) {
+        for (const VectorLine& line : TestVectors()) {
             if (line.key == key) exact.push_back(line);
         }
         ASSERT_EQ(exact.size(), 1u) << key;
@@ -93,7 +89,7 @@ TEST(GeneratorKnownAnswers, KeystreamBytes) {
 }
 
 TEST(DescrambleBlockKnownAnswers, PatternBlockAtSeveralOffsets) {
-    const std::vector<VectorLine> lines = LinesWithPrefix(Vectors(), "descramble_at_");
+    const std::vector<VectorLine> lines = LinesWithPrefix(TestVectors(), "descramble_at_");
     ASSERT_GE(lines.size(), 4u);
     for (const VectorLine& line : lines) {
         SCOPED_TRACE(line.key);

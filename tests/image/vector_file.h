@@ -38,6 +38,12 @@ inline std::vector<VectorLine> ReadVectorFile(const std::string& name) {
     return lines;
 }
 
+// The records of test-vectors.txt, read once.
+inline const std::vector<VectorLine>& TestVectors() {
+    static const std::vector<VectorLine> lines = ReadVectorFile("test-vectors.txt");
+    return lines;
+}
+
 inline uint32_t Hex(const std::string& text) { return static_cast<uint32_t>(std::stoul(text, nullptr, 16)); }
 
 inline std::vector<uint8_t> HexBytes(const std::vector<std::string>& tokens, size_t begin, size_t count) {

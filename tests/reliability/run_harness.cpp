@@ -2,9 +2,7 @@
 
 #include <stdlib.h>
 
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 
 #include "tests/support/container_builder.h"
 
@@ -26,28 +24,6 @@ std::optional<std::string> AnsweringPassword::AskPassword() {
     ++asked;
     if (onAsk) onAsk();
     return answer;
-}
-
-bool WaitingPowerOnPrompt::Show(PowerOnWait& wait) {
-    ++shown;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool done = false;
-    PowerOnEvent outcome = PowerOnEvent::OpenFailed;
-    wait.Start([&](PowerOnEvent event) {
-        std::lock_guard<std::mutex> lock(mutex);
-        outcome = event;
-        done = true;
-        changed.notify_all();
-    });
-    bool answered = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, patience, [&] { return done; });
-        answered = done && outcome == PowerOnEvent::Answered;
-    }
-    wait.Stop();
-    return answered;
 }
 
 StatusCode FrontEnd::Run(const RunSettings& settings, Network& network, SerialPorts& ports) {

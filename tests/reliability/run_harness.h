@@ -16,6 +16,7 @@
 #include "engine/power_on_wait.h"
 #include "engine/update_run.h"
 #include "tests/support/recording_sink.h"
+#include "tests/support/waiting_power_on_prompt.h"
 
 namespace quorsel::testing {
 
@@ -42,15 +43,6 @@ public:
     int asked = 0;
     std::function<void()> onAsk;  // runs while the run waits for the answer
     std::optional<std::string> AskPassword() override;
-};
-
-// Starts the wait and returns its outcome, as a user who waits for the access
-// point would; gives up (like pressing Cancel) after `patience`.
-class WaitingPowerOnPrompt : public PowerOnPrompt {
-public:
-    std::chrono::milliseconds patience{5000};
-    int shown = 0;
-    bool Show(PowerOnWait& wait) override;
 };
 
 // Everything a run talks to besides the network and the serial ports.

@@ -1,5 +1,6 @@
 // Starting and ending the simulator process through fork, exec, pipes and waitpid.
 #include "tests/support/apsim_process.h"
+#include "tests/support/child_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,14 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds PORT_LINE_WAIT{10000};
-constexpr std::chrono::milliseconds REAP_POLL{5};
 constexpr size_t PORT_LINE_MAX = 256;
 
-int StatusOf(int waitStatus) {
-    if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
-    if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
-    return -1;
-}
 
 // Reads the first line the child prints, waiting at most PORT_LINE_WAIT.
 std::optional<std::string> ReadFirstLine(int fd) {
@@ -125,19 +120,9 @@ bool ApSimProcess::Running() { return pid_ >= 0 && !WaitExit(std::chrono::millis
 std::optional<int> ApSimProcess::WaitExit(std::chrono::milliseconds limit) {
     if (exitStatus_) return exitStatus_;
     if (pid_ < 0) return std::nullopt;
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            exitStatus_ = StatusOf(status);
-            pid_ = -1;
-            return exitStatus_;
-        }
-        if (done < 0 && errno != EINTR) return std::nullopt;
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(REAP_POLL);
-    }
+    exitStatus_ = ReapWithin(pid_, limit);
+    if (exitStatus_) pid_ = -1;
+    return exitStatus_;
 }
 
 int ApSimProcess::Stop(std::chrono::milliseconds limit) {

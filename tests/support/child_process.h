@@ -13,6 +13,10 @@
 
 namespace quorsel::testing {
 
+// Waits at most limit for the child pid to end and reaps it: its exit status (128 +
+// signal when a signal ended it), or nothing while it still runs.
+std::optional<int> ReapWithin(int pid, std::chrono::milliseconds limit);
+
 struct ChildSpec {
     std::vector<std::string> argv;      // argv[0] is the program's path
     std::vector<std::string> setEnv;    // "NAME=value", on top of the test's environment

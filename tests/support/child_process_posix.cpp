@@ -116,6 +116,18 @@ bool ChildProcess::WaitForOut(const std::string& text, std::chrono::milliseconds
     }
 }
 
+std::optional<int> ReapWithin(int pid, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) return StatusOf(status);
+        if (done < 0 && errno != EINTR) return std::nullopt;
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(REAP_POLL);
+    }
+}
+
 void ChildProcess::Signal(int signal) {
     if (pid_ >= 0) ::kill(pid_, signal);
 }
@@ -123,19 +135,9 @@ void ChildProcess::Signal(int signal) {
 std::optional<int> ChildProcess::Wait(std::chrono::milliseconds limit) {
     if (exitStatus_) return exitStatus_;
     if (pid_ < 0) return std::nullopt;
-    const auto deadline = Clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            exitStatus_ = StatusOf(status);
-            pid_ = -1;
-            return exitStatus_;
-        }
-        if (done < 0 && errno != EINTR) return std::nullopt;
-        if (Clock::now() >= deadline) return std::nullopt;
-        std::this_thread::sleep_for(REAP_POLL);
-    }
+    exitStatus_ = ReapWithin(pid_, limit);
+    if (exitStatus_) pid_ = -1;
+    return exitStatus_;
 }
 
 void ChildProcess::Kill() {
