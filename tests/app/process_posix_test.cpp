@@ -29,6 +29,27 @@ TEST(CommandLineFromArguments, WithoutArgumentsGivesAnEmptyQuotedPath) {
     EXPECT_EQ(CommandLineFromArguments(0, nullptr), "\"\"");
 }
 
+// A program name with a double quote: the parser still finds the arguments, and
+// the path comes back whole wherever the command-line form can hold it.
+TEST(CommandLineFromArguments, ProgramNamesWithADoubleQuoteKeepTheArguments) {
+    struct Case {
+        const char* program;
+        const char* path;  // as the parser gives it back
+    };
+    for (const Case& c : {Case{"/tmp/fw\"KRV001", "/tmp/fw\"KRV001.exe"}, Case{"fw\"x\".exe", "fw\"x\".exe"},
+                          Case{"/tmp/my fw\"KRV001", "/tmp/my fwKRV001.exe"}, Case{"\"fw", "fw.exe"}}) {
+        SCOPED_TRACE(c.program);
+        const char* const argv[] = {c.program, "-f", "10.0.0.2", nullptr};
+        UpdateJob job;
+        std::string programPath;
+        EXPECT_EQ(ParseCommandLine(CommandLineFromArguments(3, argv), job, programPath), COMMAND_LINE_COMPLETE);
+        EXPECT_EQ(programPath, c.path);
+        EXPECT_EQ(job.optionFlags, 0x0010);
+        EXPECT_EQ(job.transport, TRANSPORT_LAN);
+        EXPECT_EQ(job.addressText, "10.0.0.2");
+    }
+}
+
 // A program path with spaces survives the trip through the parser as one path.
 TEST(CommandLineFromArguments, ParsesBackIntoPathAndTokens) {
     const char* const argv[] = {"/opt/ap tools/updater.exe", "-z", "COM3", "38400", nullptr};
