@@ -16,7 +16,8 @@ PeerTimeouts TimeoutsFromEnvironment() {
     timeouts.connect = bound;
     timeouts.lanRead = bound;
     timeouts.serialAnswer = bound;
-    timeouts.completionSilence = bound;
+    // The completion silence (fixed by the serial protocol) and the flash-work bound
+    // stay: a user who has the variable set must not lose an update mid-erase.
     return timeouts;
 }
 

@@ -60,6 +60,8 @@ Generation GenerationOf(const std::string& inquiryLine);
 
 // Opens its own connection (with its own library start), sends "INQR" and reads the
 // reply line. On failure it has raised STATUS_CONNECT_FAILED or STATUS_COMM_ERROR.
+// The address 0.0.0.0 names no access point (a connect to it reaches this computer
+// on some systems): it is a connect failure before any socket is opened.
 bool RunInquiry(Network& network, const PeerAddress& peer, const PeerTimeouts& timeouts,
                 StatusRaiser& raiser, InquiryResult& result);
 
@@ -72,6 +74,9 @@ struct RangeExchange {
     FlashRange range;
     Generation generation;
     Descrambler& descrambler;
+    // The bound on the replies that wait on the flash work ('S', "E ", the final "OK");
+    // the other replies have the reader's own bound.
+    std::chrono::milliseconds flashWorkTimeout = FLASH_WORK_TIMEOUT;
 };
 
 // "FLSH", header, 'S', the data blocks, "E ", "OK". On failure it has raised its code:

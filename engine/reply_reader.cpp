@@ -31,7 +31,7 @@ void ReplyReader::TakeLine(uint32_t length, uint32_t endBytes, std::string& line
     fill_ = rest;
 }
 
-ReadFailure ReplyReader::ReadLine(ByteStream& stream, std::string& line) {
+ReadFailure ReplyReader::ReadLine(ByteStream& stream, std::string& line, std::chrono::milliseconds timeout) {
     line.clear();
     for (;;) {
         for (uint32_t k = 0; k < fill_; ++k) {
@@ -50,7 +50,7 @@ ReadFailure ReplyReader::ReadLine(ByteStream& stream, std::string& line) {
         uint32_t emptyPeeks = 0;
         IoResult peeked{IoStatus::Closed, 0};
         for (;;) {
-            peeked = stream.Receive(freePart, freeSize, true, readTimeout_);
+            peeked = stream.Receive(freePart, freeSize, true, timeout);
             if (peeked.status != IoStatus::Closed) break;
             // The peer's data has ended once enough empty peeks come in a row.
             if (++emptyPeeks >= EMPTY_PEEK_LIMIT) {
@@ -68,14 +68,14 @@ ReadFailure ReplyReader::ReadLine(ByteStream& stream, std::string& line) {
                 return ReadFailure::TooLong;
             }
             // Take the end byte off the stream; the 1024 buffered bytes are the line.
-            const IoResult received = stream.Receive(freePart, 1, false, readTimeout_);
+            const IoResult received = stream.Receive(freePart, 1, false, timeout);
             if (received.status == IoStatus::TimedOut) return ReadFailure::TimedOut;
             if (received.status != IoStatus::Data || received.count != 1) return ReadFailure::Error;
             TakeLine(fill_, 0, line);
             return ReadFailure::None;
         }
 
-        const IoResult received = stream.Receive(freePart, freeSize, false, readTimeout_);
+        const IoResult received = stream.Receive(freePart, freeSize, false, timeout);
         if (received.status == IoStatus::TimedOut) return ReadFailure::TimedOut;
         if (received.status != IoStatus::Data || received.count == 0 || received.count > freeSize) {
             return ReadFailure::Error;

@@ -31,7 +31,9 @@ public:
     // One reply line without its end byte (a CR before the LF stays), or a failure.
     // A line of up to REPLY_BUFFER_SIZE bytes is handed out whole; a longer one fails
     // with TooLong. When the peer's data ends, the bytes still buffered are the line.
-    ReadFailure ReadLine(ByteStream& stream, std::string& line);
+    ReadFailure ReadLine(ByteStream& stream, std::string& line) { return ReadLine(stream, line, readTimeout_); }
+    // The same with a bound of its own for this line (a reply that waits on flash work).
+    ReadFailure ReadLine(ByteStream& stream, std::string& line, std::chrono::milliseconds timeout);
 
     std::chrono::milliseconds readTimeout() const { return readTimeout_; }
     // Bytes received but not yet handed out.

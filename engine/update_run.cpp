@@ -155,6 +155,14 @@ private:
     bool WriteLanRange(const FlashRange& range) {
         counters_.done = 0;
         Raise(STATUS_PROGRESS);
+        // The socket is closed and the library released before the pause.
+        if (!ExchangeLanRange(range)) return false;
+        services_.sleep(PAUSE_AFTER_RANGE);
+        return true;
+    }
+
+    // One range over its own connection, with its own start of the sockets library.
+    bool ExchangeLanRange(const FlashRange& range) {
         SocketLibrarySession library(services_.network);
         if (!library.started()) {
             Fail(STATUS_CONNECT_FAILED, "starting the sockets library for range " + RangeText(range));
@@ -175,8 +183,9 @@ private:
         if (!sum) return false;
         header.checksum = *sum;
         header.passwordDigest = old ? 0 : passwordDigest_;
-        RangeExchange exchange{*connection, reader, header, info_->stream, info_->imageStart,
-                               range, generation_, descrambler_};
+        RangeExchange exchange{*connection, reader,      header,       info_->stream,
+                               info_->imageStart, range, generation_, descrambler_,
+                               settings_.timeouts.flashWork};
         if (!RunRangeExchange(exchange, raiser_)) {
             return false;
         }
@@ -188,7 +197,6 @@ private:
             return false;
         }
         connection.reset();  // close the socket before the library is released
-        services_.sleep(PAUSE_AFTER_RANGE);
         return true;
     }
 

@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
 
+#include "app/timeouts_from_environment.h"
 #include "res/texts.h"
 #include "tests/support/fake_network.h"
 
@@ -136,6 +138,21 @@ TEST(StartupTest, ExitStatusOfARunIsItsFinalCodeLess256) {
     EXPECT_EQ(ExitStatusFor(STATUS_FILE_ERROR), 8);
     EXPECT_EQ(ExitStatusFor(STATUS_BAD_PASSWORD), 23);
     EXPECT_EQ(ExitStatusFor(STATUS_ABORTED), 32);
+}
+
+// The variable shortens only the bounds the program adds; the serial completion
+// silence and the flash-work bound are the same as without it.
+TEST(TimeoutsFromEnvironmentTest, PeerTimeoutVariableLeavesTheFlashWorkWaitsAlone) {
+    ::setenv("QUORSEL_PEER_TIMEOUT_MS", "500", 1);
+    const PeerTimeouts timeouts = TimeoutsFromEnvironment();
+    ::unsetenv("QUORSEL_PEER_TIMEOUT_MS");
+    const PeerTimeouts defaults;
+    EXPECT_EQ(timeouts.connect, milliseconds(500));
+    EXPECT_EQ(timeouts.lanRead, milliseconds(500));
+    EXPECT_EQ(timeouts.serialAnswer, milliseconds(500));
+    EXPECT_EQ(timeouts.completionSilence, milliseconds(90000));
+    EXPECT_EQ(timeouts.flashWork, milliseconds(300000));
+    EXPECT_EQ(TimeoutsFromEnvironment().lanRead, defaults.lanRead);
 }
 
 }  // namespace

@@ -194,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StepFault{"--close-after-blocks 2", 6, "書込みエラーが発生しました"},
                       StepFault{"--silent-at block:1", 6, "書込みエラーが発生しました"},
                       StepFault{"--garbage-at end", 6, "書込みエラーが発生しました"},
-                      StepFault{"--silent-at final", 5, "通信エラーが発生しました"},
+                      StepFault{"--close-at final", 5, "通信エラーが発生しました"},
                       StepFault{"--garbage-at final", 6, "書込みエラーが発生しました"}));
 
 TEST_F(LanUpdateTest, OddReplyFramingStillCompletes) {

@@ -108,6 +108,17 @@ TEST_F(InquiryTest, WaitsForTheReplyAsLongAsTheReadBound) {
     for (const auto& call : ap->receives()) EXPECT_EQ(call.timeout, READ_WAIT);
 }
 
+TEST_F(InquiryTest, AddressZeroIsAConnectFailureWithoutASocket) {
+    // On Linux a connect to 0.0.0.0 would reach this computer's own port 9002.
+    peer.address = {0, 0, 0, 0};
+    network.AddPeer()->AwaitSend().Deliver("KRV0011\n");
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(sink.codes(), (std::vector<StatusCode>{STATUS_CONNECT_FAILED}));
+    EXPECT_TRUE(HasOneLine(sink));
+    EXPECT_TRUE(network.connects().empty());
+    EXPECT_TRUE(network.log().empty());
+}
+
 TEST_F(InquiryTest, ReplyEndedByCloseIsAccepted) {
     network.AddPeer()->AwaitSend().Deliver("MXD001").Close();
     ASSERT_TRUE(Run());
@@ -437,6 +448,25 @@ TEST_F(RangeExchangeTest, UnpositionableFileIsAFileError) {
     EXPECT_EQ(ap.sends().size(), 2u);
 }
 
+TEST_F(RangeExchangeTest, RepliesThatWaitOnFlashWorkHaveTheirOwnBound) {
+    // 'S' (after the erase), "E " and the final "OK" (after the write) may take
+    // minutes; every other reply has the reader's bound.
+    ScriptGoodExchange(ap, 2);
+    header.length = 8192;
+    RangeExchange exchange{ap, reader, header, stream, IMAGE_START, FlashRange{RANGE_START, 8192},
+                           Generation::New, descrambler, 900ms};
+    ASSERT_TRUE(RunRangeExchange(exchange, raiser));
+    std::vector<std::chrono::milliseconds> bounds;
+    for (const auto& call : ap.receives()) {
+        if (call.status == IoStatus::Data && call.peek) bounds.push_back(call.timeout);
+    }
+    // "OK", "OK", 'S', "C ", "C ", "E ", "OK": one peek each.
+    EXPECT_EQ(bounds, (std::vector<std::chrono::milliseconds>{READ_WAIT, READ_WAIT, 900ms, READ_WAIT, READ_WAIT,
+                                                              900ms, 900ms}));
+    EXPECT_EQ(PeerTimeouts{}.flashWork, FLASH_WORK_TIMEOUT);
+    EXPECT_EQ(FLASH_WORK_TIMEOUT, 300s);
+}
+
 // A failure at each step: what the access point does, the code that must end the
 // exchange, and words the diagnostic must contain.
 struct StepFailure {
@@ -477,7 +507,7 @@ std::vector<StepFailure> StepFailures() {
          [](ScriptedStream& ap) { Ok(ap); ap.AwaitSend().Deliver("I\x01\n"); },
          STATUS_COMM_ERROR, 2, false, {"range header", "\"I\\x01\""}},
         {"no start line", [](ScriptedStream& ap) { HeaderOk(ap); ap.FallSilent(); },
-         STATUS_COMM_ERROR, 2, true, {"start line", "no byte for 50 ms"}},
+         STATUS_COMM_ERROR, 2, true, {"start line", "no byte for 300 s"}},
         {"start line is not S", [](ScriptedStream& ap) { HeaderOk(ap); ap.Deliver("s\n"); },
          STATUS_COMM_ERROR, 2, true, {"start line", "\"s\""}},
         {"start line is empty", [](ScriptedStream& ap) { HeaderOk(ap); ap.Deliver("\n"); },
@@ -491,13 +521,13 @@ std::vector<StepFailure> StepFailures() {
         {"peer gone after a block", [](ScriptedStream& ap) { Started(ap); ap.AwaitSend().Close(); },
          STATUS_WRITE_ERROR, 3, true, {"answer", "data block", "ended"}},
         {"no E line", [](ScriptedStream& ap) { TwoBlocks(ap); ap.FallSilent(); },
-         STATUS_WRITE_ERROR, 4, true, {"\"E \"", "no byte for 50 ms"}},
+         STATUS_WRITE_ERROR, 4, true, {"\"E \"", "no byte for 300 s"}},
         {"E line is something else", [](ScriptedStream& ap) { TwoBlocks(ap); ap.Deliver("OK\n"); },
          STATUS_WRITE_ERROR, 4, true, {"\"E \"", "\"OK\""}},
         {"E without its space", [](ScriptedStream& ap) { TwoBlocks(ap); ap.Deliver("E\n"); },
          STATUS_WRITE_ERROR, 4, true, {"\"E \"", "\"E\""}},
         {"no final line", [](ScriptedStream& ap) { TwoBlocks(ap); ap.Deliver("E \n").FallSilent(); },
-         STATUS_COMM_ERROR, 4, true, {"final", "no byte for 50 ms"}},
+         STATUS_COMM_ERROR, 4, true, {"final", "no byte for 300 s"}},
         {"final line lost to an error", [](ScriptedStream& ap) { TwoBlocks(ap); ap.Deliver("E \n").PhantomByte(IoStatus::Failed); },
          STATUS_COMM_ERROR, 4, true, {"final", "error"}},
         {"final line is not OK", [](ScriptedStream& ap) { TwoBlocks(ap); ap.Deliver("E \nNG\n"); },

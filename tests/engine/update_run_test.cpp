@@ -67,7 +67,10 @@ protected:
 
     StatusCode Run(const RunSettings& settings) {
         RunServices services{sink_, password_, powerOn_, network_, ports_,
-                             [this](std::chrono::milliseconds pause) { pauses_.push_back(pause); },
+                             [this](std::chrono::milliseconds pause) {
+                                 pauses_.push_back(pause);
+                                 librariesAtPause_.push_back(network_.librariesHeld());
+                             },
                              [this](const char* text) { erasing_ += text; }};
         StatusCode code = RunUpdate(settings, services);
         EXPECT_EQ(network_.librariesHeld(), 0) << "every library start is released";
@@ -101,6 +104,7 @@ protected:
     FakeNetwork network_;
     FakeSerialPorts ports_;
     std::vector<std::chrono::milliseconds> pauses_;
+    std::vector<int> librariesAtPause_;  // sockets library starts held at each pause
     std::string erasing_;
 };
 
@@ -129,6 +133,10 @@ TEST_F(UpdateRunTest, NewGenerationSendsStoredBytesWithRawChecksumAndDigest) {
     EXPECT_EQ(sink_.codes(), expected);
     EXPECT_EQ(pauses_, (std::vector<std::chrono::milliseconds>{std::chrono::milliseconds(100),
                                                                 std::chrono::milliseconds(1000)}));
+    // The socket is closed and the library released before the pause after the range.
+    EXPECT_EQ(librariesAtPause_, (std::vector<int>{1, 0}));
+    EXPECT_EQ(network_.log(),
+              (std::vector<std::string>{"start", "connect", "close", "release", "start", "connect", "close", "release"}));
 }
 
 TEST_F(UpdateRunTest, OldGenerationSendsSixteenByteHeaderAndPlainBytesWithoutPassword) {

@@ -46,6 +46,7 @@ RunSettings ShortRunSettings(const std::string& path, uint32_t transport, uint16
     settings.timeouts.lanRead = peerTimeout;
     settings.timeouts.serialAnswer = peerTimeout;
     settings.timeouts.completionSilence = peerTimeout;
+    settings.timeouts.flashWork = peerTimeout;
     return settings;
 }
 
