@@ -1,8 +1,10 @@
-// One LAN update of a 4 MiB range against quorsel-apsim on loopback, beside the
-// floor of the same exchange: a minimal client and server passing 1024 blocks of
-// 4096 bytes, each answered by a short line. The run's fixed pauses (100 ms before
-// each connect, 1000 ms after each range) are counted, not slept, so the time shown
-// is the time beyond them.
+// One LAN update of a 4 MiB range beside the floor of the same exchange. Both talk
+// to the same minimal access point, in process on loopback: it answers the inquiry,
+// "FLSH", the range header and every 4096-byte block with a short line, and does
+// nothing else. The floor is a minimal client (blocks from memory, one send and one
+// receive per block); the update is RunUpdate with the container file, the checksum
+// and the reply reader. The run's fixed pauses (100 ms before each connect, 1000 ms
+// after each range) are counted, not slept, so the time shown is the time beyond them.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,6 +13,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -18,9 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/le_bytes.h"
 #include "engine/posix_network.h"
 #include "engine/update_run.h"
-#include "tests/support/apsim_process.h"
 #include "tests/support/container_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,10 +32,84 @@ namespace quorsel {
 namespace {
 
 constexpr uint32_t IMAGE_SIZE = 0x400000;
-constexpr size_t FLOOR_BLOCKS = 1024;
-constexpr size_t FLOOR_BLOCK_SIZE = 4096;
+constexpr size_t BLOCK_SIZE = 4096;
+constexpr const char* MODEL_REPLY = "ZLT0102\n";  // model ZLT010, new generation
 
-// Sends every connection for port 9002 to the simulator's port instead.
+bool ReceiveAll(int fd, uint8_t* buffer, size_t n) {
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::recv(fd, buffer + got, n - got, 0);
+        if (r <= 0) return false;
+        got += static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool SendText(int fd, const char* text) {
+    const size_t n = std::strlen(text);
+    return ::send(fd, text, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
+}
+
+// The minimal access point: one connection at a time, the inquiry or one range.
+class MinimalPeer {
+public:
+    MinimalPeer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 4);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~MinimalPeer() {
+        ::shutdown(listener_, SHUT_RDWR);  // wakes the accept
+        thread_.join();
+        ::close(listener_);
+    }
+    MinimalPeer(const MinimalPeer&) = delete;
+    MinimalPeer& operator=(const MinimalPeer&) = delete;
+    uint16_t port() const { return port_; }
+    bool failed() const { return failed_; }
+
+private:
+    void Serve() {
+        for (;;) {
+            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) return;
+            if (!Session(fd)) failed_ = true;
+            ::close(fd);
+        }
+    }
+
+    static bool Session(int fd) {
+        uint8_t word[4];
+        if (!ReceiveAll(fd, word, sizeof word)) return false;
+        if (std::memcmp(word, "INQR", 4) == 0) return SendText(fd, MODEL_REPLY);
+        if (std::memcmp(word, "FLSH", 4) != 0 || !SendText(fd, "OK\n")) return false;
+        uint8_t header[20];
+        if (!ReceiveAll(fd, header, sizeof header) || !SendText(fd, "OK\n") || !SendText(fd, "S\n")) return false;
+        std::vector<uint8_t> block(BLOCK_SIZE);
+        for (uint32_t left = quorsel::LoadLe32(header + 12); left > 0;) {
+            const size_t n = std::min<size_t>(left, BLOCK_SIZE);
+            if (!ReceiveAll(fd, block.data(), n) || !SendText(fd, "C \n")) return false;
+            left -= static_cast<uint32_t>(n);
+        }
+        if (!SendText(fd, "E \n") || !SendText(fd, "OK\n")) return false;
+        // Wait for the client to close, so the last line is never cut off.
+        return ::recv(fd, block.data(), 1, 0) == 0;
+    }
+
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> failed_{false};
+};
+
+// Sends every connection for port 9002 to the peer's port instead.
 class RedirectingNetwork : public Network {
 public:
     explicit RedirectingNetwork(uint16_t port) : port_(port) {}
@@ -77,12 +155,8 @@ void BM_LanUpdate4MiBRange(benchmark::State& state) {
     std::string updater = dir.File("updater");
     std::vector<uint8_t> plain = testing::MakePlainImage(IMAGE_SIZE, "ZLT010", 5);
     testing::WriteContainerFile(updater, testing::MakeContainerParts(plain, std::vector<uint8_t>(64, 1)));
-    testing::ApSimProcess apsim;
-    if (!apsim.Start({"--model", "ZLT010", "--generation", "2"}, dir.File("apsim.log"))) {
-        state.SkipWithError("quorsel-apsim did not start");
-        return;
-    }
-    RedirectingNetwork network(apsim.port());
+    MinimalPeer peer;
+    RedirectingNetwork network(peer.port());
     QuietSink sink;
     NoPassword password;
     NoPowerOn powerOn;
@@ -98,7 +172,7 @@ void BM_LanUpdate4MiBRange(benchmark::State& state) {
                          [&pauses](std::chrono::milliseconds pause) { pauses += pause; },
                          [](const char*) {}};
     for (auto _ : state) {
-        if (RunUpdate(settings, services) != STATUS_COMPLETE) {
+        if (RunUpdate(settings, services) != STATUS_COMPLETE || peer.failed()) {
             state.SkipWithError("the update did not complete");
             break;
         }
@@ -109,62 +183,70 @@ void BM_LanUpdate4MiBRange(benchmark::State& state) {
 }
 BENCHMARK(BM_LanUpdate4MiBRange)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
-// The floor: the same 1024 blocks and one reply line each, with nothing else.
-int Listener(uint16_t& port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+int ConnectTo(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 1);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
+    address.sin_port = htons(port);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 
-void ServeBlocks(int listener) {
-    int fd = ::accept(listener, nullptr, nullptr);
-    std::vector<char> block(FLOOR_BLOCK_SIZE);
-    for (size_t i = 0; i < FLOOR_BLOCKS; ++i) {
-        size_t got = 0;
-        while (got < block.size()) {
-            ssize_t n = ::recv(fd, block.data() + got, block.size() - got, 0);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
+// Reply lines counted by their line ends, however the segments merge them.
+class LineCounter {
+public:
+    explicit LineCounter(int fd) : fd_(fd) {}
+    bool Take(size_t lines) {
+        while (ready_ < lines) {
+            const ssize_t n = ::recv(fd_, buffer_, sizeof buffer_, 0);
+            if (n <= 0) return false;
+            ready_ += static_cast<size_t>(std::count(buffer_, buffer_ + n, '\n'));
         }
-        ::send(fd, "C \n", 3, MSG_NOSIGNAL);
+        ready_ -= lines;
+        return true;
     }
-    ::close(fd);
-}
 
+private:
+    int fd_;
+    size_t ready_ = 0;
+    char buffer_[256];
+};
+
+// The floor: the same two connections and 1024 blocks against the same peer, with
+// nothing else (no file, no checksum, no status codes).
 void BM_FloorBlocksWithReplies(benchmark::State& state) {
-    std::vector<char> block(FLOOR_BLOCK_SIZE, 0x5A);
+    MinimalPeer peer;
+    std::vector<uint8_t> image(IMAGE_SIZE, 0x5A);
+    uint8_t header[20] = {'_', 'F', 'l', 'a', 's', 'h'};
+    quorsel::StoreLe32(header + 12, IMAGE_SIZE);
     for (auto _ : state) {
-        uint16_t port = 0;
-        int listener = Listener(port);
-        std::thread server(ServeBlocks, listener);
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        char reply[16];
-        for (size_t i = 0; i < FLOOR_BLOCKS; ++i) {
-            ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
-            size_t got = 0;
-            while (got < 3) {
-                ssize_t n = ::recv(fd, reply + got, sizeof reply - got, 0);
-                if (n <= 0) break;
-                got += static_cast<size_t>(n);
-            }
+        bool ok = false;
+        if (int fd = ConnectTo(peer.port()); fd >= 0) {
+            LineCounter replies(fd);
+            ok = ::send(fd, "INQR", 4, MSG_NOSIGNAL) == 4 && replies.Take(1);
+            ::close(fd);
         }
-        ::close(fd);
-        server.join();
-        ::close(listener);
+        if (int fd = ConnectTo(peer.port()); ok && fd >= 0) {
+            LineCounter replies(fd);
+            ok = ::send(fd, "FLSH", 4, MSG_NOSIGNAL) == 4 && replies.Take(1) &&
+                 ::send(fd, header, sizeof header, MSG_NOSIGNAL) == sizeof header && replies.Take(2);
+            for (size_t done = 0; ok && done < IMAGE_SIZE; done += BLOCK_SIZE) {
+                ok = ::send(fd, image.data() + done, BLOCK_SIZE, MSG_NOSIGNAL) == static_cast<ssize_t>(BLOCK_SIZE) &&
+                     replies.Take(1);
+            }
+            ok = ok && replies.Take(2);
+            ::close(fd);
+        }
+        if (!ok || peer.failed()) {
+            state.SkipWithError("the floor exchange failed");
+            break;
+        }
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FLOOR_BLOCKS * FLOOR_BLOCK_SIZE));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * IMAGE_SIZE);
 }
 BENCHMARK(BM_FloorBlocksWithReplies)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 

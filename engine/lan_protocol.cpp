@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 namespace quorsel {
 
@@ -22,8 +24,8 @@ std::string DescribeDuration(std::chrono::milliseconds wait) {
     return std::to_string(ms) + " ms";
 }
 
-std::string DescribeFailure(ReadFailure failure, const ReplyReader& reader) {
-    if (failure == ReadFailure::TimedOut) return "no byte for " + DescribeDuration(reader.readTimeout());
+std::string DescribeFailure(ReadFailure failure, std::chrono::milliseconds timeout) {
+    if (failure == ReadFailure::TimedOut) return "no byte for " + DescribeDuration(timeout);
     return DescribeReadFailure(failure);
 }
 
@@ -64,13 +66,19 @@ std::string DescribePeer(const PeerAddress& peer) {
            std::to_string(port);
 }
 
-// Reads one line; on failure raises `code` with a diagnostic naming what was awaited.
+// Reads one line within timeout; on failure raises `code` with a diagnostic naming
+// what was awaited.
+bool ReadReply(ReplyReader& reader, ByteStream& stream, std::string& line, StatusRaiser& raiser,
+               StatusCode code, const std::string& awaited, std::chrono::milliseconds timeout) {
+    const ReadFailure failure = reader.ReadLine(stream, line, timeout);
+    if (failure == ReadFailure::None) return true;
+    raiser.Fail(code, "waiting for " + awaited + ": " + DescribeFailure(failure, timeout));
+    return false;
+}
+
 bool ReadReply(ReplyReader& reader, ByteStream& stream, std::string& line, StatusRaiser& raiser,
                StatusCode code, const std::string& awaited) {
-    const ReadFailure failure = reader.ReadLine(stream, line);
-    if (failure == ReadFailure::None) return true;
-    raiser.Fail(code, "waiting for " + awaited + ": " + DescribeFailure(failure, reader));
-    return false;
+    return ReadReply(reader, stream, line, raiser, code, awaited, reader.readTimeout());
 }
 
 }  // namespace
@@ -84,6 +92,11 @@ Generation GenerationOf(const std::string& inquiryLine) {
 
 bool RunInquiry(Network& network, const PeerAddress& peer, const PeerTimeouts& timeouts,
                 StatusRaiser& raiser, InquiryResult& result) {
+    if (peer.address == std::array<uint8_t, 4>{0, 0, 0, 0}) {
+        raiser.Fail(STATUS_CONNECT_FAILED, "connecting to " + DescribePeer(peer) +
+                                               " for the inquiry: 0.0.0.0 is no access point's address");
+        return false;
+    }
     SocketLibrarySession library(network);
     if (!library.started()) {
         raiser.Fail(STATUS_CONNECT_FAILED, "starting the sockets library for the inquiry: the library did not start");
@@ -149,7 +162,11 @@ bool RunRangeExchange(const RangeExchange& exchange, StatusRaiser& raiser) {
 
     raiser.Raise(STATUS_WRITING);
 
-    if (!ReadReply(reader, stream, line, raiser, STATUS_COMM_ERROR, "the start line ('S')")) return false;
+    // The access point erases before it answers.
+    if (!ReadReply(reader, stream, line, raiser, STATUS_COMM_ERROR, "the start line ('S')",
+                   exchange.flashWorkTimeout)) {
+        return false;
+    }
     if (!StartsWith(line, "S")) {
         raiser.Fail(STATUS_COMM_ERROR, "waiting for the start line ('S'): got " + Quote(line));
         return false;
@@ -166,11 +183,24 @@ bool RunRangeExchange(const RangeExchange& exchange, StatusRaiser& raiser) {
     counters.total = range.length;
     exchange.descrambler.Skip(range.start);
 
+    // The file is read LAN_FILE_CHUNK bytes at a time and handed out block by block:
+    // the blocks are the ones a read of each block would give, with one file read
+    // for many of them.
     std::array<uint8_t, LAN_BLOCK_SIZE> block{};
+    std::vector<uint8_t> chunk(std::min<size_t>(LAN_FILE_CHUNK, std::max<size_t>(range.length, 1)));
+    size_t chunkFill = 0;
+    size_t chunkTaken = 0;
     while (counters.done < counters.total) {
         const size_t wanted = std::min<size_t>(counters.total - counters.done, LAN_BLOCK_SIZE);
-        const size_t got = exchange.file.Read(block.data(), wanted);
+        if (chunkTaken == chunkFill) {
+            const size_t ahead = std::min<size_t>(counters.total - counters.done, chunk.size());
+            chunkFill = exchange.file.Read(chunk.data(), ahead);
+            chunkTaken = 0;
+        }
+        const size_t got = std::min(wanted, chunkFill - chunkTaken);
         if (got == 0) break;
+        std::memcpy(block.data(), chunk.data() + chunkTaken, got);
+        chunkTaken += got;
         // An old-generation peer takes the descrambled bytes. The whole buffer goes
         // through the descrambler, so the keystream stays aligned to 4096-byte blocks.
         if (!newGeneration) exchange.descrambler.DescrambleBlock(block.data());
@@ -192,14 +222,21 @@ bool RunRangeExchange(const RangeExchange& exchange, StatusRaiser& raiser) {
     }
 
     // "E " ends the data, "OK" ends the range.
-    if (!ReadReply(reader, stream, line, raiser, STATUS_WRITE_ERROR, "\"E \" after the last data block")) return false;
+    if (!ReadReply(reader, stream, line, raiser, STATUS_WRITE_ERROR, "\"E \" after the last data block",
+                   exchange.flashWorkTimeout)) {
+        return false;
+    }
     if (!StartsWith(line, "E ")) {
         raiser.Fail(STATUS_WRITE_ERROR, "waiting for \"E \" after the last data block: got " + Quote(line));
         return false;
     }
     raiser.Raise(STATUS_PROGRESS);
 
-    if (!ReadReply(reader, stream, line, raiser, STATUS_COMM_ERROR, "the final \"OK\" of the range")) return false;
+    // The access point writes the flash before it answers.
+    if (!ReadReply(reader, stream, line, raiser, STATUS_COMM_ERROR, "the final \"OK\" of the range",
+                   exchange.flashWorkTimeout)) {
+        return false;
+    }
     if (!StartsWith(line, "OK")) {
         raiser.Fail(STATUS_WRITE_ERROR, "waiting for the final \"OK\" of the range: got " + Quote(line));
         return false;

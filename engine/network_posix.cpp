@@ -6,6 +6,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -44,7 +46,10 @@ bool SetNonBlocking(int fd, bool on) {
     return ::fcntl(fd, F_SETFL, wanted) == 0;
 }
 
-// Owns one connected socket and closes it exactly once.
+// Owns one connected socket and closes it exactly once. A receive is one blocking
+// recv bounded by SO_RCVTIMEO (set again only when the bound changes), and a peek
+// takes the bytes off the socket into the stream's own look-ahead, from which the
+// receive that follows is served: one system call per reply instead of four.
 class PosixTcpStream : public ByteStream {
 public:
     explicit PosixTcpStream(int fd) : fd_(fd) {}
@@ -62,20 +67,59 @@ public:
 
     IoResult Receive(uint8_t* buffer, size_t n, bool peek, std::chrono::milliseconds timeout) override {
         if (n == 0) return {IoStatus::Failed, 0};
-        const int ready = WaitFor(fd_, POLLIN, Clock::now() + timeout);
-        if (ready < 0) return {IoStatus::Failed, 0};
-        if (ready == 0) return {IoStatus::TimedOut, 0};
-        ssize_t got;
-        do {
-            got = ::recv(fd_, buffer, n, peek ? MSG_PEEK : 0);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) return {IoStatus::Failed, 0};
-        if (got == 0) return {IoStatus::Closed, 0};
-        return {IoStatus::Data, static_cast<size_t>(got)};
+        if (aheadCount_ == 0) {
+            if (!peek) return ReceiveFromSocket(buffer, n, timeout);
+            const IoResult got = ReceiveFromSocket(ahead_.data(), std::min(n, ahead_.size()), timeout);
+            if (got.status != IoStatus::Data) return got;
+            aheadStart_ = 0;
+            aheadCount_ = got.count;
+        }
+        const size_t count = std::min(n, aheadCount_);
+        std::memcpy(buffer, ahead_.data() + aheadStart_, count);
+        if (!peek) {
+            aheadStart_ += count;
+            aheadCount_ -= count;
+        }
+        return {IoStatus::Data, count};
     }
 
 private:
+    // Waits at most timeout for data; signals that interrupt the wait do not extend it.
+    IoResult ReceiveFromSocket(uint8_t* buffer, size_t n, std::chrono::milliseconds timeout) {
+        const auto deadline = Clock::now() + timeout;
+        std::chrono::milliseconds wait = timeout;
+        for (;;) {
+            int flags = 0;
+            if (wait.count() <= 0) {
+                flags = MSG_DONTWAIT;  // a zero SO_RCVTIMEO would mean no bound at all
+            } else if (!SetReceiveWait(wait)) {
+                return {IoStatus::Failed, 0};
+            }
+            const ssize_t got = ::recv(fd_, buffer, n, flags);
+            if (got > 0) return {IoStatus::Data, static_cast<size_t>(got)};
+            if (got == 0) return {IoStatus::Closed, 0};
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::TimedOut, 0};
+            if (errno != EINTR) return {IoStatus::Failed, 0};
+            wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            if (wait.count() <= 0) return {IoStatus::TimedOut, 0};
+        }
+    }
+
+    bool SetReceiveWait(std::chrono::milliseconds wait) {
+        if (wait == receiveWait_) return true;
+        timeval limit{};
+        limit.tv_sec = static_cast<time_t>(wait.count() / 1000);
+        limit.tv_usec = static_cast<suseconds_t>((wait.count() % 1000) * 1000);
+        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+        receiveWait_ = wait;
+        return true;
+    }
+
     int fd_;
+    std::chrono::milliseconds receiveWait_{0};  // the SO_RCVTIMEO set; 0: none yet
+    std::array<uint8_t, REPLY_BUFFER_SIZE> ahead_{};
+    size_t aheadStart_ = 0;
+    size_t aheadCount_ = 0;
 };
 
 // Owns a socket until it is handed to a stream.
