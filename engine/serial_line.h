@@ -33,7 +33,8 @@ public:
     virtual ~SerialLine() = default;  // a line not yet released is released here
     // One byte, bounded by the write time-out; the report may be ignored.
     virtual bool WriteByte(uint8_t byte) = 0;
-    // Several bytes in one write, bounded like n one-byte writes would be.
+    // Several bytes in one write, bounded like n one-byte writes would be, and by
+    // SERIAL_BLOCK_WRITE_TIMEOUT in all.
     virtual bool WriteBytes(const uint8_t* data, size_t n) = 0;
     // One byte if one is already there; never waits.
     virtual std::optional<uint8_t> PollByte() = 0;

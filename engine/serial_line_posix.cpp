@@ -82,6 +82,12 @@ void MakeRaw(termios& settings) {
 
 }  // namespace
 
+bool SettingsTookEffect(const termios& wanted, const termios& applied) {
+    constexpr tcflag_t FRAMING = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+    return ::cfgetispeed(&applied) == ::cfgetispeed(&wanted) && ::cfgetospeed(&applied) == ::cfgetospeed(&wanted) &&
+           (applied.c_cflag & FRAMING) == (wanted.c_cflag & FRAMING);
+}
+
 std::optional<std::string> SerialDevicePath(uint32_t comIndex) {
     if (comIndex >= SERIAL_PORT_COUNT) return std::nullopt;
     std::string variable = "QUORSEL_COM" + std::to_string(comIndex + 1);
@@ -126,6 +132,13 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> PosixSerialLine::Open(const
         line->Release();
         return Fail(SerialOpenError::SetupFailed);
     }
+    // tcsetattr succeeds when any part of the request was taken: read the settings
+    // back, so a speed or framing the driver refused is not missed.
+    termios applied{};
+    if (::tcgetattr(fd, &applied) != 0 || !SettingsTookEffect(settings, applied)) {
+        line->Release();
+        return Fail(SerialOpenError::SetupFailed);
+    }
     // DTR and RTS inactive. A device without modem lines (a pseudo-terminal)
     // reports ENOTTY or EINVAL; there is nothing to drop then.
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -142,8 +155,7 @@ bool PosixSerialLine::WriteByte(uint8_t byte) { return WriteBytes(&byte, 1); }
 
 bool PosixSerialLine::WriteBytes(const uint8_t* data, size_t n) {
     if (fd_ < 0) return false;
-    const auto bound = SERIAL_WRITE_TIMEOUT_PER_BYTE * static_cast<int64_t>(n) + SERIAL_WRITE_TIMEOUT_CONSTANT;
-    const Clock::time_point deadline = Clock::now() + bound;
+    const Clock::time_point deadline = Clock::now() + SerialWriteBound(n);
     size_t sent = 0;
     while (sent < n) {
         ssize_t written = ::write(fd_, data + sent, n - sent);

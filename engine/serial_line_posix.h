@@ -5,6 +5,8 @@
 // /dev/ttyS<n> otherwise.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +20,10 @@ constexpr uint32_t SERIAL_PORT_COUNT = 4;
 
 // The device path for a port index, or nullopt for an index outside 0..3.
 std::optional<std::string> SerialDevicePath(uint32_t comIndex);
+
+// True when the settings read back after tcsetattr hold the speeds and the framing
+// (character size, parity, stop bits, hardware flow control) that were asked for.
+bool SettingsTookEffect(const termios& wanted, const termios& applied);
 
 // An open terminal device in raw 8N1 mode. The descriptor stays non-blocking;
 // waits go through poll().
@@ -47,7 +53,8 @@ class PosixSerialPorts : public SerialPorts {
 public:
     // Opens the port read/write and exclusively (OpenFailed when it is missing, in
     // use or not accessible), then applies raw 8N1 at baudRate without flow
-    // control and drops DTR and RTS (SetupFailed when the device refuses any of it).
+    // control and drops DTR and RTS (SetupFailed when the device refuses any of it,
+    // or the settings read back differ in speed or framing).
     Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
 };
 

@@ -64,13 +64,18 @@ bool AwaitReady(SerialLine& line, StatusRaiser& raiser, milliseconds limit) {
 }
 
 // Sends something (a block or the end mark) and reads one answer, again and again
-// until the answer is ACK. Any other byte asks for the same thing once more.
+// until the answer is ACK. Any other byte asks for the same thing once more. A send
+// that reports failure (it did not end within its bound) ends the upload.
 template <typename SendFn>
 bool SendUntilAccepted(SerialLine& line, StatusRaiser& raiser, milliseconds limit, const std::string& awaited,
-                       SendFn send) {
+                       const std::string& sent, SendFn send) {
     uint32_t refusals = 0;
     for (;;) {
-        send();
+        if (!send()) {
+            raiser.Fail(STATUS_COMM_ERROR, "sending " + sent + ": the serial write failed or did not end within " +
+                                               DurationText(SERIAL_BLOCK_WRITE_TIMEOUT));
+            return false;
+        }
         SerialReadResult answer = line.ReadByte(limit);
         if (answer.status == SerialRead::Byte && answer.byte == XMODEM_ACK) return true;
         if (answer.status == SerialRead::Silence) {
@@ -121,7 +126,7 @@ int FillBlock(uint8_t* block, const UploadStream& stream, const TransferCounters
     return static_cast<int>(placed);
 }
 
-void SendBlock(SerialLine& line, uint8_t number, const uint8_t* block) {
+bool SendBlock(SerialLine& line, uint8_t number, const uint8_t* block) {
     std::array<uint8_t, SERIAL_FRAME_SIZE> frame;
     const uint16_t crc = Crc16Xmodem(block, SERIAL_BLOCK_SIZE);
     frame[0] = XMODEM_STX;
@@ -130,8 +135,7 @@ void SendBlock(SerialLine& line, uint8_t number, const uint8_t* block) {
     std::memcpy(frame.data() + 3, block, SERIAL_BLOCK_SIZE);
     frame[3 + SERIAL_BLOCK_SIZE] = static_cast<uint8_t>(crc >> 8);
     frame[4 + SERIAL_BLOCK_SIZE] = static_cast<uint8_t>(crc & 0xFF);
-    // A failed write is not acted on here: the answer that does not come tells.
-    static_cast<void>(line.WriteBytes(frame.data(), frame.size()));
+    return line.WriteBytes(frame.data(), frame.size());
 }
 
 bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser& raiser,
@@ -147,9 +151,9 @@ bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser
         // The end of the stream, or a file that ended exactly where the previous
         // block did: nothing is left that a block could carry.
         if (filled <= 0) break;
-        bool accepted = SendUntilAccepted(line, raiser, timeouts.serialAnswer,
-                                          "the ACK of block " + std::to_string(sequence),
-                                          [&] { SendBlock(line, number, block.data()); });
+        const std::string name = "block " + std::to_string(sequence);
+        bool accepted = SendUntilAccepted(line, raiser, timeouts.serialAnswer, "the ACK of " + name, name,
+                                          [&] { return SendBlock(line, number, block.data()); });
         if (!accepted) return false;
         counters.done = static_cast<uint32_t>(
             std::min<uint64_t>(uint64_t{counters.done} + SERIAL_BLOCK_SIZE, counters.total));
@@ -158,8 +162,12 @@ bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser
         number = static_cast<uint8_t>(number + 1);
         ++sequence;
     }
+    // A failed one-byte write of the end mark shows as the ACK that does not come.
     return SendUntilAccepted(line, raiser, timeouts.serialAnswer, "the ACK of the end mark (EOT)",
-                             [&] { static_cast<void>(line.WriteByte(XMODEM_EOT)); });
+                             "the end mark (EOT)", [&] {
+                                 static_cast<void>(line.WriteByte(XMODEM_EOT));
+                                 return true;
+                             });
 }
 
 bool WaitForCompletion(SerialLine& line, StatusRaiser& raiser, std::function<void(const char*)> erasingOut,

@@ -38,13 +38,15 @@ struct UploadStream {
 // the file; bytes beyond the file's end are zero.
 int FillBlock(uint8_t* block, const UploadStream& stream, const TransferCounters& counters);
 // Frames one block (STX, number, 255 - number, data, CRC high, CRC low) and hands
-// the frame to the line in one write.
-void SendBlock(SerialLine& line, uint8_t number, const uint8_t* block);
+// the frame to the line in one write; false when the write failed or did not end
+// within its bound.
+bool SendBlock(SerialLine& line, uint8_t number, const uint8_t* block);
 
 // Sends the whole stream and its end mark. Returns false after raising
-// STATUS_COMM_ERROR when no "C" comes within timeouts.serialAnswer, an answer does
-// not come within it, RESEND_LIMIT answers in a row refuse the same block (or the
-// end mark), or the line is gone.
+// STATUS_COMM_ERROR when no "C" comes within timeouts.serialAnswer, a block cannot
+// be written within SERIAL_BLOCK_WRITE_TIMEOUT, an answer does not come within
+// timeouts.serialAnswer, RESEND_LIMIT answers in a row refuse the same block (or
+// the end mark), or the line is gone.
 bool SendUploadStream(SerialLine& line, const UploadStream& stream, StatusRaiser& raiser,
                       const PeerTimeouts& timeouts);
 

@@ -280,6 +280,33 @@ TEST(SerialPortsTest, AFileThatIsNoTerminalFailsInSetup) {
     EXPECT_EQ(opened.error(), SerialOpenError::SetupFailed);
 }
 
+// A driver may take tcsetattr and quietly keep another speed or framing; the
+// settings read back are compared with the request.
+TEST(SerialPortsTest, SettingsReadBackMustHoldTheSpeedAndFraming) {
+    termios wanted{};
+    ASSERT_EQ(::cfsetispeed(&wanted, B115200), 0);
+    ASSERT_EQ(::cfsetospeed(&wanted, B115200), 0);
+    wanted.c_cflag |= CS8 | CLOCAL | CREAD;
+    EXPECT_TRUE(SettingsTookEffect(wanted, wanted));
+
+    termios otherSpeed = wanted;
+    ASSERT_EQ(::cfsetispeed(&otherSpeed, B9600), 0);
+    ASSERT_EQ(::cfsetospeed(&otherSpeed, B9600), 0);
+    EXPECT_FALSE(SettingsTookEffect(wanted, otherSpeed));
+    termios otherOutputSpeed = wanted;
+    ASSERT_EQ(::cfsetospeed(&otherOutputSpeed, B57600), 0);
+    EXPECT_FALSE(SettingsTookEffect(wanted, otherOutputSpeed));
+
+    for (tcflag_t flip : {tcflag_t{CSIZE}, tcflag_t{PARENB}, tcflag_t{CSTOPB}, tcflag_t{CRTSCTS}}) {
+        termios otherFraming = wanted;
+        otherFraming.c_cflag ^= flip;
+        EXPECT_FALSE(SettingsTookEffect(wanted, otherFraming)) << "flag 0x" << std::hex << flip;
+    }
+    termios otherModemFlags = wanted;
+    otherModemFlags.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);  // not part of the comparison
+    EXPECT_TRUE(SettingsTookEffect(wanted, otherModemFlags));
+}
+
 TEST(SerialPortsTest, PortIndexesMapToTheirVariablesOrTheStandardDevices) {
     ScopedEnv com1("QUORSEL_COM1", "");
     ScopedEnv com4("QUORSEL_COM4", "/dev/custom-port");

@@ -414,6 +414,27 @@ TEST_F(SerialUploadTest, SilenceAfterABlockFailsNamingThatBlock) {
     EXPECT_EQ(line_.ReadTimeouts().back(), milliseconds(40));
 }
 
+// A block write is bounded like every other wait on the peer, not by 3000 ms for
+// each of its 1029 bytes; one that fails ends the upload naming the block.
+TEST_F(SerialUploadTest, ABlockThatCannotBeWrittenFailsNamingThatBlock) {
+    EXPECT_EQ(SerialWriteBound(SERIAL_FRAME_SIZE), SERIAL_BLOCK_WRITE_TIMEOUT);
+    EXPECT_EQ(SERIAL_BLOCK_WRITE_TIMEOUT, milliseconds(60000));
+    EXPECT_EQ(SerialWriteBound(1), milliseconds(6000));
+
+    Prepare(0, 8192, 0, 4000);
+    line_.Feed({XMODEM_READY});
+    size_t frames = 0;
+    line_.OnWrite([&](const std::vector<uint8_t>&) {
+        if (++frames == 1) line_.FailWrites(true);  // block 2 on
+        return Answer({XMODEM_ACK});
+    });
+    EXPECT_FALSE(SendUploadStream(line_, Stream(), raiser_, Timeouts()));
+    EXPECT_EQ(sink_.codes(), (std::vector<StatusCode>{STATUS_SERIAL_PROGRESS, STATUS_COMM_ERROR}));
+    ASSERT_EQ(sink_.diagnostics().size(), 1u);
+    EXPECT_EQ(sink_.diagnostics()[0], "sending block 2: the serial write failed or did not end within 60 s");
+    EXPECT_EQ(CountEot(line_.Writes()), 0u);
+}
+
 TEST_F(SerialUploadTest, SilenceAfterTheEndMarkFails) {
     Prepare(0, 4096, 0, 1000);
     line_.Feed({XMODEM_READY});

@@ -46,6 +46,11 @@ void FakeSerialLine::OnWrite(Responder responder) {
     responder_ = std::move(responder);
 }
 
+void FakeSerialLine::FailWrites(bool fail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failWrites_ = fail;
+}
+
 bool FakeSerialLine::WriteByte(uint8_t byte) { return Write(&byte, 1); }
 
 bool FakeSerialLine::WriteBytes(const uint8_t* data, size_t n) { return Write(data, n); }
@@ -53,19 +58,21 @@ bool FakeSerialLine::WriteBytes(const uint8_t* data, size_t n) { return Write(da
 bool FakeSerialLine::Write(const uint8_t* data, size_t n) {
     std::vector<uint8_t> chunk(data, data + n);
     Responder responder;
+    bool failed = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (released_) return false;
         written_.insert(written_.end(), chunk.begin(), chunk.end());
         writes_.push_back(chunk);
         responder = responder_;
+        failed = failWrites_;
     }
     if (responder) {
         std::vector<FakeInbound> answer = responder(chunk);
         std::lock_guard<std::mutex> lock(mutex_);
         inbound_.insert(inbound_.end(), answer.begin(), answer.end());
     }
-    return true;
+    return !failed;
 }
 
 std::optional<uint8_t> FakeSerialLine::PollByte() {

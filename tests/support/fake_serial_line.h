@@ -48,6 +48,9 @@ public:
     // What reads find once the queue is empty: nothing (the default) or this byte, forever.
     void SetIdleByte(std::optional<uint8_t> byte);
     void OnWrite(Responder responder);
+    // Writes from now on report failure (as one that ran out of its bound would);
+    // their bytes are still recorded, and the responder still runs.
+    void FailWrites(bool fail);
 
     // SerialLine. Reads never really wait: a silence returns at once.
     bool WriteByte(uint8_t byte) override;
@@ -75,6 +78,7 @@ private:
     std::optional<uint8_t> idleByte_;
     bool gone_ = false;
     Responder responder_;
+    bool failWrites_ = false;
     std::vector<uint8_t> written_;
     std::vector<std::vector<uint8_t>> writes_;
     std::vector<std::chrono::milliseconds> readTimeouts_;
