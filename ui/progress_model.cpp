@@ -113,8 +113,12 @@ StatusEffect ProgressModel::Apply(int code, const TransferCounters& counters) {
 
 unsigned ProgressModel::Percent() const {
     if (state_.barRange == 0) return 0;
-    uint64_t percent = uint64_t{state_.barPos} * 100u / state_.barRange;
-    return static_cast<unsigned>(percent > 100 ? 100 : percent);
+    // Nearest, so that the 90 % of the flash write (total * 90 / 100, truncated)
+    // shows as 90; 100 only for the full bar.
+    const uint64_t range = state_.barRange;
+    const uint64_t pos = state_.barPos < range ? state_.barPos : range;
+    const uint64_t percent = (pos * 200u + range) / (2u * range);
+    return static_cast<unsigned>(percent >= 100 && pos < range ? 99 : percent);
 }
 
 }  // namespace quorsel

@@ -42,7 +42,7 @@ public:
     const ProgressState& state() const { return state_; }
     // A close request (or Ctrl-C) is honoured only outside the busy lock.
     bool CloseAllowed() const { return !state_.busy; }
-    // The bar position as a whole percentage of its range.
+    // The bar position as the nearest whole percentage of its range (100 only when full).
     unsigned Percent() const;
 
 private:

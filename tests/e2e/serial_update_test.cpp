@@ -11,6 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "res/texts.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/apsim_process.h"
@@ -53,6 +58,70 @@ bool ContainsInOrder(const std::vector<std::string>& lines, const std::vector<st
 size_t CountLines(const std::string& text, const std::string& line) {
     std::vector<std::string> lines = Lines(text);
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+extern "C" char** environ;
+
+// Runs the child with its standard output on a pseudo-terminal, in a session of its
+// own (no controlling terminal, so the password still comes from standard input,
+// given as bytes). What it wrote there, or nullopt when it did not end within limit.
+std::optional<std::string> RunWithTerminalOutput(const ChildSpec& spec, std::chrono::milliseconds limit) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return std::nullopt;
+    // Opened here and handed down, so the slave side is open from before the child
+    // starts until it ends: then the master reads end of output.
+    const int slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    int input[2];
+    if (slave < 0 || ::pipe2(input, O_CLOEXEC) != 0) return std::nullopt;
+    std::vector<std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        const std::string name = text.substr(0, text.find('='));
+        bool drop = std::find(spec.unsetEnv.begin(), spec.unsetEnv.end(), name) != spec.unsetEnv.end();
+        for (const std::string& set : spec.setEnv) drop = drop || set.substr(0, set.find('=')) == name;
+        if (!drop) env.push_back(text);
+    }
+    env.insert(env.end(), spec.setEnv.begin(), spec.setEnv.end());
+    std::vector<char*> argv, envp;
+    for (const std::string& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setsid();
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null < 0 || ::dup2(input[0], 0) < 0 || ::dup2(slave, 1) < 0 || ::dup2(null, 2) < 0) _exit(127);
+        ::execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    ::close(slave);
+    ::close(input[0]);
+    if (pid > 0) {
+        [[maybe_unused]] ssize_t written = ::write(input[1], spec.input.data(), spec.input.size());
+    }
+    ::close(input[1]);
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid > 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{master, POLLIN, 0};
+        if (::poll(&entry, 1, 50) <= 0) continue;
+        char chunk[4096];
+        const ssize_t n = ::read(master, chunk, sizeof chunk);
+        if (n <= 0) break;  // EIO: the child and its slave side are gone
+        out.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(master);
+    if (pid <= 0) return std::nullopt;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    std::optional<int> status = ReapWithin(pid, std::max(left, std::chrono::milliseconds(0)));
+    if (!status) {
+        ::kill(pid, SIGKILL);
+        ReapWithin(pid, std::chrono::milliseconds(5000));
+        return std::nullopt;
+    }
+    return out;
 }
 
 class SerialUpdateTest : public ::testing::Test {
@@ -149,6 +218,24 @@ TEST_F(SerialUpdateTest, RegionZeroOverCom2At9600Baud) {
     ExpectFlash({REGION_0});
     // 300 + 20 + 4096 bytes: five blocks.
     EXPECT_NE(apsim_.Log().find("end of upload: 5 blocks"), std::string::npos) << apsim_.Log();
+}
+
+// On a terminal the bar takes the progress dialog's positions: 80 % of the upload,
+// 90 % at the flash write, and the full bar before "正常終了".
+TEST_F(SerialUpdateTest, OnATerminalTheBarEndsFullBeforeTheLastStatusLine) {
+    Pack(300);
+    StartSimulator();
+    std::optional<std::string> out = RunWithTerminalOutput(UpdaterSpec({"-b", "com1"}, std::string(PASSWORD) + "\n"), RUN_LIMIT);
+    ASSERT_TRUE(out.has_value()) << "the updater did not end within the limit";
+    const std::string full = "[" + std::string(40, '#') + "] 100%";
+    const size_t eighty = out->find("]  80%"), ninety = out->find("]  90%"), writing = out->find(TEXT_WRITING);
+    const size_t whole = out->find(full), complete = out->find(TEXT_COMPLETE);
+    ASSERT_NE(complete, std::string::npos) << *out << apsim_.Log();
+    EXPECT_LT(eighty, ninety) << *out;
+    EXPECT_LT(ninety, writing) << *out;
+    EXPECT_LT(writing, whole) << *out;
+    EXPECT_LT(whole, complete) << *out;
+    EXPECT_EQ(out->find("\033[K"), std::string::npos) << "a bar that was drawn stays: " << *out;
 }
 
 TEST_F(SerialUpdateTest, DefaultRegionsWithTheHeaderAcrossTwoBlocks) {
@@ -248,11 +335,25 @@ INSTANTIATE_TEST_SUITE_P(
         LoaderFault{"ReportB", {"--report", "B"}, PASSWORD, 23, TEXT_BAD_PASSWORD, false},
         LoaderFault{"ReportI", {"--report", "I"}, PASSWORD, 8, TEXT_FILE_ERROR, false},
         LoaderFault{"ReportN", {"--report", "N"}, PASSWORD, 6, TEXT_WRITE_ERROR, true},
-        LoaderFault{"SilentAtReport", {"--silent-at", "report"}, PASSWORD, 5, TEXT_COMM_ERROR, false},
         LoaderFault{"SilentAtReady", {"--silent-at", "c"}, PASSWORD, 5, TEXT_COMM_ERROR, false},
         LoaderFault{"SilentAtBlock3", {"--silent-at", "block:3"}, PASSWORD, 5, TEXT_COMM_ERROR, false},
         LoaderFault{"SilentAtEndMark", {"--silent-at", "eot"}, PASSWORD, 5, TEXT_COMM_ERROR, false}),
     [](const ::testing::TestParamInfo<LoaderFault>& param) { return std::string(param.param.name); });
+
+// The silence limit after the upload is the protocol's 90 s: QUORSEL_PEER_TIMEOUT_MS,
+// which shortens the other waits above, leaves it alone.
+TEST_F(SerialUpdateTest, SilenceAfterTheUploadOutlastsThePeerTimeoutVariable) {
+    Pack(700);
+    StartSimulator({"--silent-at", "report"});
+    ChildProcess updater;
+    ASSERT_TRUE(updater.Start(UpdaterSpec({"-ef", "com1"}, std::string(PASSWORD) + "\n", 1, {"QUORSEL_PEER_TIMEOUT_MS=500"})));
+    const std::string silent = "fault: silent at report";
+    for (int i = 0; i < 1200 && apsim_.Log().find(silent) == std::string::npos; ++i) std::this_thread::sleep_for(50ms);
+    ASSERT_NE(apsim_.Log().find(silent), std::string::npos) << apsim_.Log() << updater.Out() << updater.Err();
+    EXPECT_FALSE(updater.Wait(2s).has_value()) << "ended within 4 times the variable's bound: " << updater.Out()
+                                               << updater.Err();
+    EXPECT_EQ(updater.Out().find(TEXT_COMM_ERROR), std::string::npos) << updater.Out();
+}
 
 TEST_F(SerialUpdateTest, MissingPortIsReportedAndAbortsTheRun) {
     Pack(100);

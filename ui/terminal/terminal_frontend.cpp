@@ -128,8 +128,9 @@ int TerminalFrontend::RunProgress(const UpdateJob& job, const std::string& progr
 }
 
 void TerminalFrontend::PrintLine(const std::string& text) {
+    // The bar keeps its line, at the position it was drawn at; the text goes below.
     if (barShown_) {
-        std::fputs("\r\033[K", stdout);
+        std::fputs("\n", stdout);
         barShown_ = false;
     }
     std::fputs(text.c_str(), stdout);
@@ -151,7 +152,9 @@ void TerminalFrontend::Notify(StatusCode code, const TransferCounters& counters)
     std::lock_guard<std::mutex> lock(outputMutex_);
     StatusEffect effect = model_->Apply(code, counters);
     console_.SetBusy(model_->state().busy);
-    if (effect.barChanged && console_.StdoutIsTerminal() && !effect.finished) DrawBar();
+    // Every position the progress dialog's bar takes, the full bar at the end included,
+    // drawn before the status line of the same code.
+    if (effect.barChanged && console_.StdoutIsTerminal()) DrawBar();
     if (effect.textChanged) PrintLine(model_->state().statusText);
     if (effect.finished && !pendingDiagnostic_.empty()) {
         std::fprintf(stderr, "%s\n", pendingDiagnostic_.c_str());
