@@ -70,10 +70,10 @@ std::string Seconds(milliseconds elapsed) {
     return text.str();
 }
 
-// The page with every time ("1.23 s") replaced by "… s", for comparing outcomes only.
+// The page with every time ("1.23 s") replaced by "#.## s", for comparing outcomes only.
 std::string WithoutTimes(const std::string& page) {
     static const std::regex time("[0-9]+\\.[0-9]+ s");
-    return std::regex_replace(page, time, "… s");
+    return std::regex_replace(page, time, "#.## s");
 }
 
 // Milliseconds from `started` to now.
