@@ -68,7 +68,9 @@ void MarkCandidates(const uint8_t* __restrict window, uint8_t* __restrict flags,
 
 }  // namespace
 
-int64_t FindContainer(ByteSource& stream) {
+int64_t FindContainer(ByteSource& stream) { return FindContainer(stream, READ_CHUNK); }
+
+int64_t FindContainer(ByteSource& stream, size_t chunk) {
     const uint32_t firstHalf = SIGNATURE_FIRST_HALF;
     const uint8_t firstByte = static_cast<uint8_t>(firstHalf);
     const uint8_t fourthByte = static_cast<uint8_t>(firstHalf >> 24);
@@ -81,13 +83,14 @@ int64_t FindContainer(ByteSource& stream) {
     // buffer has room for the filter to read one whole span past the data; what it finds
     // there is ignored.
     constexpr size_t OVERLAP = SIGNATURE_SIZE - 1;
-    std::vector<uint8_t> buffer(OVERLAP + READ_CHUNK + FILTER_SPAN + SIGNATURE_SIZE);
+    chunk = std::clamp<size_t>(chunk, 1, READ_CHUNK);
+    std::vector<uint8_t> buffer(OVERLAP + chunk + FILTER_SPAN + SIGNATURE_SIZE);
     std::vector<uint8_t> flags(FILTER_SPAN);
     uint8_t* const data = buffer.data();
     uint64_t base = 0;  // file offset of data[0]
     size_t kept = 0;
     for (;;) {
-        const size_t got = stream.Read(data + kept, READ_CHUNK);
+        const size_t got = stream.Read(data + kept, chunk);
         const size_t available = kept + got;
         // Offsets where a whole signature fits in the data read so far.
         const size_t candidates = available >= SIGNATURE_SIZE ? available - SIGNATURE_SIZE + 1 : 0;
@@ -171,7 +174,8 @@ Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint
         return Fail(ContainerError::FileTooLarge);
     }
     const int64_t size = static_cast<int64_t>(fileSize);
-    const int64_t containerOffset = FindContainer(source);
+    // A file smaller than one read needs no buffer of a whole read.
+    const int64_t containerOffset = FindContainer(source, static_cast<size_t>(std::min<uint64_t>(fileSize, READ_CHUNK)));
     if (containerOffset < 0 || containerOffset >= size) {
         return Fail(ContainerError::NoSignature);
     }

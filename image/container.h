@@ -59,6 +59,8 @@ struct ImageSizes {
 // Offset of the first signature in the file, or -1. Scans from offset 0 wherever the
 // stream stands; every byte offset is tried, also those inside a partial match.
 int64_t FindContainer(ByteSource& stream);
+// The same, reading at most chunk bytes at a time (1 to 64 KiB).
+int64_t FindContainer(ByteSource& stream, size_t chunk);
 // Reads the header at containerOffset and tests the byte sum over the loaderLength +
 // imageLength bytes after it (a 64-bit count): the image start, or -1.
 int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "image/container.h"
 #include "image/descrambler.h"
 #include "image/model_tables.h"
+#include "image/scramble_tables.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/container_builder.h"
 
@@ -63,6 +65,10 @@ private:
     uint64_t position_ = 0;
 };
 
+// The harness's own passes over the file stay out of the coverage
+// instrumentation: they tell the fuzzer nothing and would cost most of its time.
+#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
+
 struct Scratch {
     std::vector<uint8_t> body = testing::PseudoRandomBytes(LARGE + 4096, 21);
     std::vector<uint8_t> loader = testing::PseudoRandomBytes(LOADER_CHOICE_LIMIT, 22);
@@ -74,9 +80,38 @@ Scratch& Shared() {
     return scratch;
 }
 
-// The harness's own passes over megabytes of file stay out of the coverage
-// instrumentation: they tell the fuzzer nothing and would cost most of its time.
-#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
+// The executable-like prefix for a seed, made once per seed; inputs take its start.
+const std::vector<uint8_t>& Prefix(uint8_t seed) {
+    static std::map<uint8_t, std::vector<uint8_t>> prefixes;
+    std::vector<uint8_t>& prefix = prefixes[seed];
+    if (prefix.empty()) prefix = testing::ExecutableLikeBytes(PREFIX_LIMIT, seed + 1u);
+    return prefix;
+}
+
+// One plain trailer block scrambled for the image offset it has in an image of each
+// size, made once per size; a model code is then put in by scrambling its bytes alone.
+const std::vector<uint8_t>& StoredTrailer(uint32_t imageSize) {
+    static std::map<uint32_t, std::vector<uint8_t>> trailers;
+    std::vector<uint8_t>& stored = trailers[imageSize];
+    if (stored.empty()) {
+        const std::vector<uint8_t> plain = testing::PseudoRandomBytes(4096, 23);
+        stored.resize(4096);
+        testing::ScrambleBlock(plain.data(), stored.data(), imageSize - 4096);
+    }
+    return stored;
+}
+
+// Stores code at the model-code offset of a stored trailer block (at image offset
+// blockOffset), as ScrambleBlock would: plain byte p = 256*r + j, plus g, goes to
+// 256*ROW[r] + PERM[j].
+HARNESS_ONLY void PutModelCode(uint8_t* stored, uint32_t blockOffset, const std::string& code) {
+    for (size_t i = 0; i < code.size(); ++i) {
+        const size_t p = TRAILER_MODEL_OFFSET + i;
+        const uint8_t key = Descrambler::KeystreamByte(blockOffset + static_cast<uint32_t>(p));
+        stored[256 * ROW[p / 256] + PERM[p % 256]] = static_cast<uint8_t>(static_cast<uint8_t>(code[i]) + key);
+    }
+}
+
 
 HARNESS_ONLY uint32_t SumOf(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end) {
     uint32_t sum = 0;
@@ -157,7 +192,8 @@ std::vector<uint8_t> Build(FuzzInput& input) {
     const uint8_t damage = input.Byte();
     const uint32_t loaderLength = input.Le16() % (LOADER_CHOICE_LIMIT + 1);
 
-    std::vector<uint8_t> file = testing::ExecutableLikeBytes(prefixLength, prefixSeed + 1u);
+    const std::vector<uint8_t>& prefix = Prefix(prefixSeed);
+    std::vector<uint8_t> file(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(prefixLength));
     file.reserve(prefixLength + HEADER + loaderLength + imageSize + 256);
     const size_t headerAt = file.size();
     file.insert(file.end(), HEADER, 0);
@@ -165,7 +201,6 @@ std::vector<uint8_t> Build(FuzzInput& input) {
     // The image: stored bytes, with a trailer whose plain form carries the model code.
     file.insert(file.end(), scratch.body.begin(), scratch.body.begin() + imageSize);
     if (imageSize >= 4096) {
-        std::vector<uint8_t> plain = testing::PseudoRandomBytes(4096, modelChoice + 1u);
         std::string code = MODEL_CODES[modelChoice % MODEL_COUNT];
         if ((modelChoice & 0x40) != 0) code[modelChoice % MODEL_CODE_LENGTH] ^= 0x20;  // a near miss
         if ((modelChoice & 0x80) != 0) {
@@ -173,8 +208,10 @@ std::vector<uint8_t> Build(FuzzInput& input) {
             code.assign(own.begin(), own.end());
             code.resize(MODEL_CODE_LENGTH, ' ');
         }
-        std::copy(code.begin(), code.end(), plain.begin() + TRAILER_MODEL_OFFSET);
-        testing::ScrambleBlock(plain.data(), &file[file.size() - 4096], imageSize - 4096);
+        uint8_t* trailer = &file[file.size() - 4096];
+        const std::vector<uint8_t>& stored = StoredTrailer(imageSize);
+        std::copy(stored.begin(), stored.end(), trailer);
+        PutModelCode(trailer, imageSize - 4096, code);
     }
     if ((damage & 0x20) != 0) {
         const std::vector<uint8_t> extra = input.Bytes(input.Byte());
