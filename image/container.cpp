@@ -68,7 +68,9 @@ void MarkCandidates(const uint8_t* __restrict window, uint8_t* __restrict flags,
 
 }  // namespace
 
-int64_t FindContainer(FileStream& stream) {
+int64_t FindContainer(ByteSource& stream) { return FindContainer(stream, READ_CHUNK); }
+
+int64_t FindContainer(ByteSource& stream, size_t chunk) {
     const uint32_t firstHalf = SIGNATURE_FIRST_HALF;
     const uint8_t firstByte = static_cast<uint8_t>(firstHalf);
     const uint8_t fourthByte = static_cast<uint8_t>(firstHalf >> 24);
@@ -81,13 +83,14 @@ int64_t FindContainer(FileStream& stream) {
     // buffer has room for the filter to read one whole span past the data; what it finds
     // there is ignored.
     constexpr size_t OVERLAP = SIGNATURE_SIZE - 1;
-    std::vector<uint8_t> buffer(OVERLAP + READ_CHUNK + FILTER_SPAN + SIGNATURE_SIZE);
+    chunk = std::clamp<size_t>(chunk, 1, READ_CHUNK);
+    std::vector<uint8_t> buffer(OVERLAP + chunk + FILTER_SPAN + SIGNATURE_SIZE);
     std::vector<uint8_t> flags(FILTER_SPAN);
     uint8_t* const data = buffer.data();
     uint64_t base = 0;  // file offset of data[0]
     size_t kept = 0;
     for (;;) {
-        const size_t got = stream.Read(data + kept, READ_CHUNK);
+        const size_t got = stream.Read(data + kept, chunk);
         const size_t available = kept + got;
         // Offsets where a whole signature fits in the data read so far.
         const size_t candidates = available >= SIGNATURE_SIZE ? available - SIGNATURE_SIZE + 1 : 0;
@@ -114,7 +117,7 @@ int64_t FindContainer(FileStream& stream) {
     }
 }
 
-int64_t CheckContainer(FileStream& stream, uint32_t containerOffset) {
+int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset) {
     uint8_t header[CONTAINER_HEADER_SIZE];
     if (!stream.Seek(containerOffset) || stream.Read(header, sizeof header) < sizeof header) {
         return -1;
@@ -151,62 +154,80 @@ Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Des
     if (*fileSize >= FILE_SIZE_LIMIT) {
         return Fail(ContainerError::FileTooLarge);
     }
-    const int64_t size = static_cast<int64_t>(*fileSize);
-
     std::optional<FileStream> opened = FileStream::Open(path);
     if (!opened) {
         return Fail(ContainerError::CannotOpen);
     }
     ContainerInfo info;
     info.stream = std::move(*opened);
+    Result<ContainerLayout, ContainerError> layout = LocateContainer(info.stream, *fileSize, descrambler);
+    if (!layout) {
+        return Fail(layout.error());
+    }
+    static_cast<ContainerLayout&>(info) = layout.value();
+    return info;
+}
 
-    const int64_t containerOffset = FindContainer(info.stream);
+Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint64_t fileSize,
+                                                        Descrambler& descrambler, ImageSizes sizes) {
+    if (fileSize >= FILE_SIZE_LIMIT) {
+        return Fail(ContainerError::FileTooLarge);
+    }
+    const int64_t size = static_cast<int64_t>(fileSize);
+    // A file smaller than one read needs no buffer of a whole read.
+    const int64_t containerOffset = FindContainer(source, static_cast<size_t>(std::min<uint64_t>(fileSize, READ_CHUNK)));
     if (containerOffset < 0 || containerOffset >= size) {
         return Fail(ContainerError::NoSignature);
     }
-    const int64_t imageStart = CheckContainer(info.stream, static_cast<uint32_t>(containerOffset));
+    const int64_t imageStart = CheckContainer(source, static_cast<uint32_t>(containerOffset));
     if (imageStart < 0) {
         return Fail(ContainerError::BadHeader);
     }
     // The image runs to the end of the file; its size comes from the file size alone.
     const int64_t imageSize = size - imageStart;
-    if (imageSize != IMAGE_SIZE_2MIB && imageSize != IMAGE_SIZE_4MIB) {
+    if (imageSize != sizes.small && imageSize != sizes.large) {
         return Fail(ContainerError::BadImageSize);
     }
 
     std::array<uint8_t, BLOCK_SIZE> trailer{};
-    if (!info.stream.Seek(static_cast<uint64_t>(size) - BLOCK_SIZE) ||
-        info.stream.Read(trailer.data(), trailer.size()) < trailer.size()) {
+    if (!source.Seek(static_cast<uint64_t>(size) - BLOCK_SIZE) ||
+        source.Read(trailer.data(), trailer.size()) < trailer.size()) {
         // Only possible when the file changed after it was measured.
         return Fail(ContainerError::ReadFailed);
     }
     descrambler.Skip(static_cast<uint32_t>(imageSize) - static_cast<uint32_t>(BLOCK_SIZE));
     descrambler.DescrambleBlock(trailer.data());
-    std::copy_n(trailer.begin() + TRAILER_MODEL_OFFSET, info.trailerTail.size(), info.trailerTail.begin());
+    ContainerLayout layout;
+    std::copy_n(trailer.begin() + TRAILER_MODEL_OFFSET, layout.trailerTail.size(), layout.trailerTail.begin());
 
-    const int modelIndex = FindModel(info.trailerTail.data());
+    const int modelIndex = FindModel(layout.trailerTail.data());
     if (modelIndex < 0) {
         return Fail(ContainerError::UnknownModel);
     }
-    info.containerOffset = static_cast<uint32_t>(containerOffset);
-    info.imageStart = static_cast<uint32_t>(imageStart);
-    info.imageSize = static_cast<uint32_t>(imageSize);
-    info.modelIndex = modelIndex;
-    info.regions = &RegionTableOf(modelIndex);
-    return info;
+    layout.containerOffset = static_cast<uint32_t>(containerOffset);
+    layout.imageStart = static_cast<uint32_t>(imageStart);
+    layout.imageSize = static_cast<uint32_t>(imageSize);
+    layout.modelIndex = modelIndex;
+    layout.regions = &RegionTableOf(modelIndex);
+    return layout;
 }
 
-Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint8_t, LOADER_MAX>& loader) {
-    const uint32_t loaderLength = info.imageStart - info.containerOffset - CONTAINER_HEADER_SIZE;
+Result<uint32_t, ContainerError> ReadLoader(ByteSource& source, const ContainerLayout& layout,
+                                            std::array<uint8_t, LOADER_MAX>& loader) {
+    const uint32_t loaderLength = layout.imageStart - layout.containerOffset - CONTAINER_HEADER_SIZE;
     if (loaderLength > LOADER_MAX) {
         return Fail(ContainerError::LoaderTooLong);
     }
-    if (!info.stream.Seek(uint64_t{info.containerOffset} + CONTAINER_HEADER_SIZE) ||
-        info.stream.Read(loader.data(), loaderLength) < loaderLength) {
+    if (!source.Seek(uint64_t{layout.containerOffset} + CONTAINER_HEADER_SIZE) ||
+        source.Read(loader.data(), loaderLength) < loaderLength) {
         // The sum test has read these bytes already; a short read means the file changed.
         return Fail(ContainerError::ReadFailed);
     }
     return loaderLength;
+}
+
+Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint8_t, LOADER_MAX>& loader) {
+    return ReadLoader(info.stream, info, loader);
 }
 
 }  // namespace quorsel

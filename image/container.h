@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/result.h"
+#include "image/byte_source.h"
 #include "image/descrambler.h"
 #include "image/file_stream.h"
 #include "image/model_tables.h"
@@ -34,8 +35,8 @@ enum class ContainerError {
 
 const char* DescribeContainerError(ContainerError error);
 
-struct ContainerInfo {
-    FileStream stream;  // open on the program file; owned by the run
+// Where the container lies in its file and what its image is for.
+struct ContainerLayout {
     uint32_t containerOffset = 0;
     uint32_t imageStart = 0;
     uint32_t imageSize = 0;
@@ -44,15 +45,36 @@ struct ContainerInfo {
     const RegionTable* regions = nullptr;
 };
 
+struct ContainerInfo : ContainerLayout {
+    FileStream stream;  // open on the program file; owned by the run
+};
+
+// The two image sizes a container may hold. Only the fuzzer scales them down, so that
+// its inputs stay small; every other caller takes the defaults.
+struct ImageSizes {
+    uint32_t small = IMAGE_SIZE_2MIB;
+    uint32_t large = IMAGE_SIZE_4MIB;
+};
+
 // Offset of the first signature in the file, or -1. Scans from offset 0 wherever the
 // stream stands; every byte offset is tried, also those inside a partial match.
-int64_t FindContainer(FileStream& stream);
+int64_t FindContainer(ByteSource& stream);
+// The same, reading at most chunk bytes at a time (1 to 64 KiB).
+int64_t FindContainer(ByteSource& stream, size_t chunk);
 // Reads the header at containerOffset and tests the byte sum over the loaderLength +
 // imageLength bytes after it (a 64-bit count): the image start, or -1.
-int64_t CheckContainer(FileStream& stream, uint32_t containerOffset);
-// The whole opening sequence; leaves the descrambler standing after the trailer block.
+int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset);
+// The checks after the file is open, on a source of fileSize bytes (below 4 GiB):
+// signature, header and byte sum, image size, model code. Leaves the descrambler
+// standing after the trailer block.
+Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint64_t fileSize,
+                                                        Descrambler& descrambler, ImageSizes sizes = {});
+// The whole opening sequence on the file at path; leaves the descrambler standing
+// after the trailer block.
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
 // Fills loader with the container's loader; its length, or LoaderTooLong.
+Result<uint32_t, ContainerError> ReadLoader(ByteSource& source, const ContainerLayout& layout,
+                                            std::array<uint8_t, LOADER_MAX>& loader);
 Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint8_t, LOADER_MAX>& loader);
 
 }  // namespace quorsel

@@ -8,12 +8,14 @@
 #include <optional>
 #include <string>
 
+#include "image/byte_source.h"
+
 namespace quorsel {
 
-class FileStream {
+class FileStream final : public ByteSource {
 public:
     FileStream() = default;
-    ~FileStream();
+    ~FileStream() override;
     FileStream(FileStream&& other) noexcept;
     FileStream& operator=(FileStream&& other) noexcept;
     FileStream(const FileStream&) = delete;
@@ -24,9 +26,9 @@ public:
 
     bool IsOpen() const { return file_ != nullptr; }
     // Absolute position; false when the seek fails.
-    bool Seek(uint64_t offset);
+    bool Seek(uint64_t offset) override;
     // Reads up to n bytes at the current position; returns how many were read.
-    size_t Read(uint8_t* buffer, size_t n);
+    size_t Read(uint8_t* buffer, size_t n) override;
     void Close();
 
 private:

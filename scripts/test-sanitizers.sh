@@ -6,7 +6,7 @@
 # The desktop GUI and the benchmarks are left out of these builds. Every
 # sanitizer report of every process the tests start (the updater, the simulator,
 # the packer) goes to a file; the script fails when a test fails or any report
-# was written.
+# was written. Each build directory gets ctest's JUnit report, ctest-junit.xml.
 #   SANITIZERS   which builds: "asan tsan" (default), "asan" or "tsan"
 #   ASAN_BUILD_DIR, TSAN_BUILD_DIR   build directories
 set -euo pipefail
@@ -51,7 +51,7 @@ for sanitizer in $SANITIZERS; do
         cd "$ASAN_BUILD_DIR"
         ASAN_OPTIONS="log_path=$reports/asan:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1" \
         UBSAN_OPTIONS="log_path=$reports/ubsan:print_stacktrace=1:halt_on_error=1" \
-          ctest --output-on-failure -j"$JOBS" --timeout 900
+          ctest --output-on-failure -j"$JOBS" --timeout 900 --output-junit "$PWD/ctest-junit.xml"
       ) || status=1
       check_reports "$reports" "AddressSanitizer/UndefinedBehaviorSanitizer" || status=1
       echo "asan: build $((built - start)) s, tests $((SECONDS - built)) s"
@@ -64,7 +64,8 @@ for sanitizer in $SANITIZERS; do
       (
         cd "$TSAN_BUILD_DIR"
         TSAN_OPTIONS="log_path=$reports/tsan:halt_on_error=1:second_deadlock_stack=1" \
-          ctest --output-on-failure -j"$JOBS" --timeout 900 -L 'engine|e2e|reliability|soak'
+          ctest --output-on-failure -j"$JOBS" --timeout 900 -L 'engine|e2e|reliability|soak' \
+            --output-junit "$PWD/ctest-junit.xml"
       ) || status=1
       check_reports "$reports" "ThreadSanitizer" || status=1
       echo "tsan: build $((built - start)) s, tests $((SECONDS - built)) s"

@@ -4,13 +4,19 @@
 #   run_in_netns.sh WORKDIR APSIM_ARGS -- UPDATER [ARGS...]
 # Standard input goes to the updater. APSIM_ARGS "none" starts no simulator.
 # Leaves in WORKDIR: apsim.log (the simulator's log), updater.rc (its exit status).
-# Standard output and standard error are the updater's.
+# Standard output and standard error are the updater's. With NETNS_ON_TERMINAL=1 the
+# updater stays in the caller's session, so a terminal the caller runs on stays its
+# controlling terminal (the password is then read from it).
+# As root the namespace needs only --net; an ordinary user gets one inside a user
+# namespace of its own, where it is root and may configure the loopback.
 set -u
 work=$1; shift
 apsim_args=()
 while [ "$#" -gt 0 ] && [ "$1" != "--" ]; do apsim_args+=("$1"); shift; done
 shift
-exec unshare --net bash -s -- "$work" "${apsim_args[@]}" -- "$@" 3<&0 <<'INNER'
+namespaces=(--net)
+[ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user --net)
+exec unshare "${namespaces[@]}" bash -s -- "$work" "${apsim_args[@]}" -- "$@" 3<&0 <<'INNER'
 set -u
 work=$1; shift
 apsim_args=()
@@ -20,7 +26,12 @@ ip link set lo up
 ip addr add 192.168.1.254/32 dev lo
 apsim_pid=""
 if [ "${apsim_args[0]}" != "none" ]; then
-  "${apsim_args[@]}" --listen 192.168.1.254 --port 9002 >"$work/apsim.out" 2>"$work/apsim.log" &
+  if [ "${NETNS_ON_TERMINAL:-0}" = 1 ]; then
+    # Out of the terminal's process group: Ctrl-C typed for the updater must not end it.
+    setsid "${apsim_args[@]}" --listen 192.168.1.254 --port 9002 >"$work/apsim.out" 2>"$work/apsim.log" &
+  else
+    "${apsim_args[@]}" --listen 192.168.1.254 --port 9002 >"$work/apsim.out" 2>"$work/apsim.log" &
+  fi
   apsim_pid=$!
   for _ in $(seq 200); do
     [ -s "$work/apsim.out" ] && break
@@ -28,8 +39,12 @@ if [ "${apsim_args[0]}" != "none" ]; then
     sleep 0.02
   done
 fi
-# setsid: no controlling terminal, so the password comes from standard input.
-setsid -w "$@" <&3
+if [ "${NETNS_ON_TERMINAL:-0}" = 1 ]; then
+  "$@" <&3
+else
+  # setsid: no controlling terminal, so the password comes from standard input.
+  setsid -w "$@" <&3
+fi
 echo $? >"$work/updater.rc"
 if [ -n "$apsim_pid" ]; then
   kill "$apsim_pid" 2>/dev/null

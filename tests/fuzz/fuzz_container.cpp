@@ -1,9 +1,11 @@
-// Opening the firmware container on arbitrary file contents. The file is written to
-// a temporary path and opened as the updater opens its own program file; the outcome
-// must equal that of a plain step-by-step reading of the container rules (first
-// signature, 20-byte header, byte sum over loader and image, image size from the file
-// size, model code in the descrambled trailer), and the loader read must hand out
-// exactly the loader's bytes.
+// Opening the firmware container on arbitrary file contents. The file is held in
+// memory and read through the container reader's byte-source interface, with the
+// two image sizes scaled down to 8 KiB and 16 KiB so that inputs stay small (the
+// unit tests open real files of 2 MiB and 4 MiB). The outcome must equal that of a
+// plain step-by-step reading of the container rules (first signature, 20-byte
+// header, byte sum over loader and image, image size from the file size, model code
+// in the descrambled trailer), and the loader read must hand out exactly the
+// loader's bytes.
 //
 // Input, first byte bit 7 clear: the rest of the input is the file.
 // Bit 7 set: a container is built around the input's choices, so that the search
@@ -14,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,26 +25,52 @@
 #include "image/container.h"
 #include "image/descrambler.h"
 #include "image/model_tables.h"
+#include "image/scramble_tables.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/support/container_builder.h"
-#include "tests/support/temp_dir.h"
 
 namespace quorsel::fuzzing {
 namespace {
 
-constexpr uint32_t MIB2 = 0x200000;
-constexpr uint32_t MIB4 = 0x400000;
+// The two image sizes the reader accepts here, in place of 2 MiB and 4 MiB.
+constexpr uint32_t SMALL = 0x2000;
+constexpr uint32_t LARGE = 0x4000;
+constexpr ImageSizes FUZZ_SIZES{SMALL, LARGE};
 constexpr size_t HEADER = 20;
 constexpr size_t PREFIX_LIMIT = 6000;
 constexpr size_t LOADER_CHOICE_LIMIT = 4200;
 
 // Image sizes the builder can make: the two valid ones and near misses.
-constexpr uint32_t IMAGE_SIZES[] = {MIB2, MIB4, MIB2 - 4096, MIB2 - 1, MIB2 + 1, 0x300000, MIB4 + 4096, 4096};
+constexpr uint32_t IMAGE_SIZES[] = {SMALL, LARGE, SMALL - 4096, SMALL - 1, SMALL + 1, 0x3000, LARGE + 4096, 0};
+
+// The file in memory, read like the program file: a seek past the end succeeds,
+// and a read there yields nothing.
+class MemorySource final : public ByteSource {
+public:
+    explicit MemorySource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+    bool Seek(uint64_t offset) override {
+        position_ = offset;
+        return true;
+    }
+    size_t Read(uint8_t* buffer, size_t n) override {
+        if (position_ >= bytes_.size()) return 0;
+        const size_t count = std::min<size_t>(n, bytes_.size() - static_cast<size_t>(position_));
+        if (count > 0) std::memcpy(buffer, bytes_.data() + position_, count);
+        position_ += count;
+        return count;
+    }
+
+private:
+    const std::vector<uint8_t>& bytes_;
+    uint64_t position_ = 0;
+};
+
+// The harness's own passes over the file stay out of the coverage
+// instrumentation: they tell the fuzzer nothing and would cost most of its time.
+#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
 
 struct Scratch {
-    testing::TempDir dir;
-    std::string path = dir.File("program");
-    std::vector<uint8_t> body = testing::PseudoRandomBytes(MIB4 + 4096, 21);
+    std::vector<uint8_t> body = testing::PseudoRandomBytes(LARGE + 4096, 21);
     std::vector<uint8_t> loader = testing::PseudoRandomBytes(LOADER_CHOICE_LIMIT, 22);
     std::vector<uint8_t> signature = testing::SignatureBytes();
 };
@@ -51,9 +80,38 @@ Scratch& Shared() {
     return scratch;
 }
 
-// The harness's own passes over megabytes of file stay out of the coverage
-// instrumentation: they tell the fuzzer nothing and would cost most of its time.
-#define HARNESS_ONLY __attribute__((no_sanitize("coverage")))
+// The executable-like prefix for a seed, made once per seed; inputs take its start.
+const std::vector<uint8_t>& Prefix(uint8_t seed) {
+    static std::map<uint8_t, std::vector<uint8_t>> prefixes;
+    std::vector<uint8_t>& prefix = prefixes[seed];
+    if (prefix.empty()) prefix = testing::ExecutableLikeBytes(PREFIX_LIMIT, seed + 1u);
+    return prefix;
+}
+
+// One plain trailer block scrambled for the image offset it has in an image of each
+// size, made once per size; a model code is then put in by scrambling its bytes alone.
+const std::vector<uint8_t>& StoredTrailer(uint32_t imageSize) {
+    static std::map<uint32_t, std::vector<uint8_t>> trailers;
+    std::vector<uint8_t>& stored = trailers[imageSize];
+    if (stored.empty()) {
+        const std::vector<uint8_t> plain = testing::PseudoRandomBytes(4096, 23);
+        stored.resize(4096);
+        testing::ScrambleBlock(plain.data(), stored.data(), imageSize - 4096);
+    }
+    return stored;
+}
+
+// Stores code at the model-code offset of a stored trailer block (at image offset
+// blockOffset), as ScrambleBlock would: plain byte p = 256*r + j, plus g, goes to
+// 256*ROW[r] + PERM[j].
+HARNESS_ONLY void PutModelCode(uint8_t* stored, uint32_t blockOffset, const std::string& code) {
+    for (size_t i = 0; i < code.size(); ++i) {
+        const size_t p = TRAILER_MODEL_OFFSET + i;
+        const uint8_t key = Descrambler::KeystreamByte(blockOffset + static_cast<uint32_t>(p));
+        stored[256 * ROW[p / 256] + PERM[p % 256]] = static_cast<uint8_t>(static_cast<uint8_t>(code[i]) + key);
+    }
+}
+
 
 HARNESS_ONLY uint32_t SumOf(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end) {
     uint32_t sum = 0;
@@ -101,7 +159,7 @@ Expected Reference(const std::vector<uint8_t>& file) {
     }
     const uint64_t imageStart = offset + HEADER + loaderLength;
     const uint64_t imageSize = file.size() - imageStart;
-    if (imageSize != MIB2 && imageSize != MIB4) {
+    if (imageSize != SMALL && imageSize != LARGE) {
         expected.error = ContainerError::BadImageSize;
         return expected;
     }
@@ -134,7 +192,8 @@ std::vector<uint8_t> Build(FuzzInput& input) {
     const uint8_t damage = input.Byte();
     const uint32_t loaderLength = input.Le16() % (LOADER_CHOICE_LIMIT + 1);
 
-    std::vector<uint8_t> file = testing::ExecutableLikeBytes(prefixLength, prefixSeed + 1u);
+    const std::vector<uint8_t>& prefix = Prefix(prefixSeed);
+    std::vector<uint8_t> file(prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(prefixLength));
     file.reserve(prefixLength + HEADER + loaderLength + imageSize + 256);
     const size_t headerAt = file.size();
     file.insert(file.end(), HEADER, 0);
@@ -142,7 +201,6 @@ std::vector<uint8_t> Build(FuzzInput& input) {
     // The image: stored bytes, with a trailer whose plain form carries the model code.
     file.insert(file.end(), scratch.body.begin(), scratch.body.begin() + imageSize);
     if (imageSize >= 4096) {
-        std::vector<uint8_t> plain = testing::PseudoRandomBytes(4096, modelChoice + 1u);
         std::string code = MODEL_CODES[modelChoice % MODEL_COUNT];
         if ((modelChoice & 0x40) != 0) code[modelChoice % MODEL_CODE_LENGTH] ^= 0x20;  // a near miss
         if ((modelChoice & 0x80) != 0) {
@@ -150,8 +208,10 @@ std::vector<uint8_t> Build(FuzzInput& input) {
             code.assign(own.begin(), own.end());
             code.resize(MODEL_CODE_LENGTH, ' ');
         }
-        std::copy(code.begin(), code.end(), plain.begin() + TRAILER_MODEL_OFFSET);
-        testing::ScrambleBlock(plain.data(), &file[file.size() - 4096], imageSize - 4096);
+        uint8_t* trailer = &file[file.size() - 4096];
+        const std::vector<uint8_t>& stored = StoredTrailer(imageSize);
+        std::copy(stored.begin(), stored.end(), trailer);
+        PutModelCode(trailer, imageSize - 4096, code);
     }
     if ((damage & 0x20) != 0) {
         const std::vector<uint8_t> extra = input.Bytes(input.Byte());
@@ -186,20 +246,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);
     const uint8_t mode = input.Byte();
     const std::vector<uint8_t> file = (mode & 0x80) != 0 ? Build(input) : input.Rest();
-    const std::string& path = Shared().path;
-    if (!testing::WriteBytes(path, file)) Violated("cannot write the fuzz file");
 
     const Expected expected = Reference(file);
+    MemorySource source(file);
     Descrambler descrambler;
-    auto opened = OpenContainer(path, descrambler);
+    auto opened = LocateContainer(source, file.size(), descrambler, FUZZ_SIZES);
     if (expected.error) {
         FUZZ_CHECK(!opened);
         FUZZ_CHECK(opened.error() == *expected.error);
         return 0;
     }
     FUZZ_CHECK(opened);
-    ContainerInfo& info = opened.value();
-    FUZZ_CHECK(info.stream.IsOpen());
+    const ContainerLayout& info = opened.value();
     FUZZ_CHECK(info.containerOffset == expected.containerOffset);
     FUZZ_CHECK(info.imageStart == expected.imageStart);
     FUZZ_CHECK(info.imageSize == expected.imageSize);
@@ -207,7 +265,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(info.regions == &RegionTableOf(expected.modelIndex));
 
     std::array<uint8_t, LOADER_MAX> loader{};
-    auto loaded = ReadLoader(info, loader);
+    auto loaded = ReadLoader(source, info, loader);
     const uint32_t loaderLength = expected.imageStart - expected.containerOffset - 20;
     if (loaderLength > LOADER_MAX) {
         FUZZ_CHECK(!loaded && loaded.error() == ContainerError::LoaderTooLong);

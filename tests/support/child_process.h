@@ -53,6 +53,43 @@ private:
     std::optional<int> exitStatus_;
 };
 
+// A program run on a pseudo-terminal, as a user at a terminal runs it: in a session
+// of its own with the terminal as its controlling terminal and as its standard
+// input, output and error. The test types into the terminal (Ctrl-C as "\x03" makes
+// the terminal send SIGINT, Ctrl-D "\x04" ends the input at the start of a line)
+// and reads what appears on it.
+class TerminalProcess {
+public:
+    TerminalProcess() = default;
+    ~TerminalProcess();  // a child still running is killed and reaped
+    TerminalProcess(const TerminalProcess&) = delete;
+    TerminalProcess& operator=(const TerminalProcess&) = delete;
+
+    // launch.input is not used: input is typed.
+    bool Start(const ChildSpec& launch);
+    bool Type(const std::string& keys);
+    // Everything the terminal has shown so far (input echoed by the terminal too).
+    std::string Screen();
+    // Waits until text has appeared `times` times; false when the child ended or
+    // limit passed first.
+    bool WaitForScreen(const std::string& text, std::chrono::milliseconds limit, size_t times = 1);
+    // Waits until the terminal no longer echoes what is typed (a password prompt).
+    bool WaitForEchoOff(std::chrono::milliseconds limit);
+    bool Running();
+    // The exit status (128 + signal when a signal ended it), or nothing while the
+    // child still runs after limit.
+    std::optional<int> Wait(std::chrono::milliseconds limit);
+
+private:
+    void Drain();
+
+    int master_ = -1;
+    int slave_ = -1;  // held open so that the output stays readable after the child ends
+    int pid_ = -1;
+    std::optional<int> exitStatus_;
+    std::string screen_;
+};
+
 // Runs a child to its end (killed after limit): exit status, output and error.
 struct ChildResult {
     int exitStatus = -1;  // -1 when it had to be killed

@@ -10,7 +10,10 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -147,6 +150,140 @@ void ChildProcess::Kill() {
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     pid_ = -1;
+}
+
+TerminalProcess::~TerminalProcess() {
+    if (pid_ >= 0) {
+        ::kill(pid_, SIGKILL);
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
+}
+
+bool TerminalProcess::Start(const ChildSpec& launch) {
+    if (pid_ >= 0 || master_ >= 0 || launch.argv.empty()) return false;
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return false;
+    const char* name = ::ptsname(master_);
+    if (name == nullptr) return false;
+    const std::string slavePath = name;
+    slave_ = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave_ < 0) return false;
+    const int flags = ::fcntl(master_, F_GETFL);
+    ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+
+    std::vector<std::string> argv = launch.argv;
+    std::vector<std::string> env = ChildEnvironment(launch);
+    std::vector<char*> cargv, cenv;
+    for (std::string& arg : argv) cargv.push_back(arg.data());
+    cargv.push_back(nullptr);
+    for (std::string& entry : env) cenv.push_back(entry.data());
+    cenv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // A new session whose controlling terminal is the pseudo-terminal: opened
+        // without O_NOCTTY by the session leader, it becomes that.
+        ::setsid();
+        const int terminal = ::open(slavePath.c_str(), O_RDWR);
+        if (terminal < 0) ::_exit(127);
+        ::ioctl(terminal, TIOCSCTTY, 0);
+        ::dup2(terminal, STDIN_FILENO);
+        ::dup2(terminal, STDOUT_FILENO);
+        ::dup2(terminal, STDERR_FILENO);
+        if (terminal > STDERR_FILENO) ::close(terminal);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execve(cargv[0], cargv.data(), cenv.data());
+        ::_exit(127);
+    }
+    if (pid < 0) return false;
+    pid_ = pid;
+    return true;
+}
+
+void TerminalProcess::Drain() {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(master_, chunk, sizeof chunk);
+        if (n > 0) {
+            screen_.append(chunk, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return;  // nothing more for now (EAGAIN)
+    }
+}
+
+bool TerminalProcess::Type(const std::string& keys) {
+    size_t done = 0;
+    while (done < keys.size()) {
+        const ssize_t n = ::write(master_, keys.data() + done, keys.size() - done);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            Drain();
+            continue;
+        }
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string TerminalProcess::Screen() {
+    if (master_ >= 0) Drain();
+    return screen_;
+}
+
+bool TerminalProcess::WaitForScreen(const std::string& text, std::chrono::milliseconds limit, size_t times) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        const std::string screen = Screen();
+        size_t found = 0;
+        for (size_t at = screen.find(text); at != std::string::npos; at = screen.find(text, at + text.size())) ++found;
+        if (found >= times) return true;
+        if (!Running() || Clock::now() >= deadline) {
+            // The child may have printed it just before it ended.
+            return false;
+        }
+        pollfd readable{master_, POLLIN, 0};
+        ::poll(&readable, 1, static_cast<int>(OUTPUT_POLL.count()));
+    }
+}
+
+bool TerminalProcess::WaitForEchoOff(std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        termios settings{};
+        if (::tcgetattr(slave_, &settings) == 0 && (settings.c_lflag & ECHO) == 0) return true;
+        if (!Running() || Clock::now() >= deadline) return false;
+        Drain();
+        std::this_thread::sleep_for(REAP_POLL);
+    }
+}
+
+bool TerminalProcess::Running() { return pid_ >= 0 && !Wait(std::chrono::milliseconds(0)).has_value(); }
+
+std::optional<int> TerminalProcess::Wait(std::chrono::milliseconds limit) {
+    if (exitStatus_) return exitStatus_;
+    if (pid_ < 0) return std::nullopt;
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        Drain();  // a child blocked on a full terminal could not end
+        exitStatus_ = ReapWithin(pid_, std::chrono::milliseconds(0));
+        if (exitStatus_) {
+            pid_ = -1;
+            Drain();
+            return exitStatus_;
+        }
+        if (Clock::now() >= deadline) return std::nullopt;
+        std::this_thread::sleep_for(REAP_POLL);
+    }
 }
 
 ChildResult RunChild(const ChildSpec& launch, std::chrono::milliseconds limit) {

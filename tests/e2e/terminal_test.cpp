@@ -1,0 +1,191 @@
+// The terminal front-end of the real quorsel binary (packed firmware) on a
+// pseudo-terminal, typed at as a user would: Ctrl-C and the end of input at every
+// prompt, Ctrl-C during a run and while the access point writes, the password read
+// without echo and asked again when it cannot be used, and the progress bar, which
+// only a terminal gets.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "res/texts.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/apsim_process.h"
+#include "tests/support/child_process.h"
+
+namespace quorsel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t MIB2 = 0x200000;
+// Output and prompts that are expected come well within this.
+constexpr auto SCREEN_WAIT = 20s;
+constexpr auto RUN_LIMIT = 90s;
+constexpr const char* CTRL_C = "\x03";
+constexpr const char* CTRL_D = "\x04";
+// The bar as the terminal front-end draws it in place: at the start of the line.
+constexpr const char* BAR_START = "\r[";
+
+class TerminalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image_ = SampleImage(MIB2, "KRV001");
+        updater_ = PackUpdater(dir_, std::vector<uint8_t>(300, 0x5A), image_);
+        ASSERT_FALSE(updater_.empty()) << "quorsel-pack failed";
+    }
+
+    // The updater with args, every COM port on comDevice (or on nothing), on the
+    // terminal front-end whatever display the test runs under.
+    ChildSpec Updater(const std::vector<std::string>& args, const std::string& comDevice = "",
+                      const std::vector<std::string>& env = {}) const {
+        ChildSpec spec;
+        spec.argv.push_back(updater_);
+        spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+        for (int n = 1; n <= 4; ++n) {
+            spec.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" +
+                                  (comDevice.empty() ? dir_.File("no-such-port") : comDevice));
+        }
+        spec.setEnv.insert(spec.setEnv.end(), env.begin(), env.end());
+        spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+        return spec;
+    }
+
+    TempDir dir_;
+    std::vector<uint8_t> image_;
+    std::string updater_;
+};
+
+// One prompt and how the program ends when Ctrl-C or the end of input meets it.
+struct PromptCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> answers;  // typed before the prompt that is cancelled
+    const char* prompt;                 // the question left without an answer
+    const char* key;                    // CTRL_C or CTRL_D
+    int exitStatus;
+};
+
+class TerminalPromptTest : public TerminalTest, public ::testing::WithParamInterface<PromptCase> {};
+
+// The settings form ends the program with status 1 on either key, at each of its
+// questions; the password prompt aborts the run ("処理を中断しました", 32).
+TEST_P(TerminalPromptTest, CtrlCAndEndOfInputEndThePrompt) {
+    const PromptCase& c = GetParam();
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(Updater(c.args)));
+    for (const std::string& answer : c.answers) ASSERT_TRUE(updater.Type(answer + "\r"));
+    ASSERT_TRUE(updater.WaitForScreen(c.prompt, SCREEN_WAIT)) << updater.Screen();
+    if (std::string(c.prompt) == TEXT_PASSWORD_PROMPT) {
+        // Typed before echo is off, the key would be flushed with the rest.
+        ASSERT_TRUE(updater.WaitForEchoOff(SCREEN_WAIT)) << updater.Screen();
+    }
+    ASSERT_TRUE(updater.Type(c.key));
+    const std::optional<int> status = updater.Wait(RUN_LIMIT);
+    ASSERT_TRUE(status.has_value()) << "still running: " << updater.Screen();
+    EXPECT_EQ(*status, c.exitStatus) << updater.Screen();
+    const bool aborted = updater.Screen().find(TEXT_ABORTED) != std::string::npos;
+    EXPECT_EQ(aborted, c.exitStatus == 32) << updater.Screen();
+    EXPECT_EQ(updater.Screen().find(TEXT_PREPARING) != std::string::npos, c.exitStatus == 32)
+        << "a cancelled form runs nothing: " << updater.Screen();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prompts, TerminalPromptTest,
+    ::testing::Values(PromptCase{"FormTransportCtrlC", {}, {}, TEXT_FORM_TRANSPORT, CTRL_C, 1},
+                      PromptCase{"FormTransportEnd", {}, {}, TEXT_FORM_TRANSPORT, CTRL_D, 1},
+                      PromptCase{"FormLanAddressCtrlC", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_C, 1},
+                      PromptCase{"FormLanAddressEnd", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_D, 1},
+                      PromptCase{"FormSerialPortCtrlC", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_C, 1},
+                      PromptCase{"FormSerialPortEnd", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_D, 1},
+                      PromptCase{"PasswordCtrlC", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_C, 32},
+                      PromptCase{"PasswordEnd", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_D, 32}),
+    [](const ::testing::TestParamInfo<PromptCase>& param) { return std::string(param.param.name); });
+
+// A LAN run on the terminal, inside the network namespace at the default address.
+// The password is read without echo; one of 16 bytes and one with a character that
+// code page 932 lacks are refused and asked again. The bar is drawn while blocks go
+// out. The access point falls silent at block 7: Ctrl-C while it writes is ignored,
+// and the run ends by the bound on the silence with its write error.
+TEST_F(TerminalTest, LanRunPasswordBarAndCtrlCWhileWriting) {
+    const std::string apsim = ShellQuote(BuildPath("quorsel-apsim")) + " --flash " +
+                              ShellQuote(dir_.File("flash.bin")) +
+                              " --model KRV001 --generation 2 --password pw --silent-at block:7";
+    ChildSpec spec;
+    spec.argv = {"/bin/sh", "-c",
+                 ShellQuote(std::string(QUORSEL_E2E_SCRIPT_DIR) + "/run_in_netns.sh") + " " + ShellQuote(dir_.path()) +
+                     " " + apsim + " -- " + ShellQuote(updater_) + " -f 192.168.1.254"};
+    spec.setEnv = {"NETNS_ON_TERMINAL=1", "QUORSEL_PEER_TIMEOUT_MS=3000"};
+    spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(spec));
+
+    const std::string tooLong = "0123456789abcdef";  // 16 bytes
+    const std::string notInCp932 = "p\xED\x95\x9C";  // "p" and a Hangul syllable
+    const std::vector<std::string> refused = {tooLong, notInCp932};
+    for (size_t attempt = 0; attempt < refused.size(); ++attempt) {
+        ASSERT_TRUE(updater.WaitForScreen(TEXT_PASSWORD_PROMPT, SCREEN_WAIT, attempt + 1)) << updater.Screen();
+        ASSERT_TRUE(updater.WaitForEchoOff(SCREEN_WAIT)) << "the password would be echoed: " << updater.Screen();
+        ASSERT_TRUE(updater.Type(refused[attempt] + "\r"));
+    }
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_PASSWORD_PROMPT, SCREEN_WAIT, 3)) << updater.Screen();
+    ASSERT_TRUE(updater.WaitForEchoOff(SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type("pw\r"));
+
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_WRITING, SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.WaitForScreen(BAR_START, SCREEN_WAIT)) << "no bar on a terminal: " << updater.Screen();
+    ASSERT_TRUE(updater.Type(CTRL_C));
+    const std::optional<int> status = updater.Wait(RUN_LIMIT);
+    ASSERT_TRUE(status.has_value()) << "still running: " << updater.Screen();
+    const std::string screen = updater.Screen();
+    std::string tooLongText = TEXT_PASSWORD_TOO_LONG_FORMAT;
+    tooLongText.replace(tooLongText.find("%1"), 2, "15");
+    EXPECT_NE(screen.find(tooLongText), std::string::npos) << screen;
+    EXPECT_NE(screen.find(TEXT_PASSWORD_BAD_CHARACTER), std::string::npos) << screen;
+    // Echoed, the Enter would follow as CR LF.
+    for (const std::string& typed : {tooLong, notInCp932, std::string("pw\r\n")}) {
+        EXPECT_EQ(screen.find(typed), std::string::npos) << "echoed: " << typed;
+    }
+    EXPECT_NE(screen.find(TEXT_WRITE_ERROR), std::string::npos) << "Ctrl-C while writing ended the run: " << screen;
+    EXPECT_EQ(ReadFile(dir_.File("updater.rc")), std::vector<uint8_t>({'6', '\n'})) << screen;
+}
+
+// Ctrl-C while the blocks go out over the serial line, outside any prompt and before
+// the access point erases: the program ends at once with status 1.
+TEST_F(TerminalTest, CtrlCDuringTheSerialTransferEndsWithStatus1) {
+    ApSimProcess apsim;
+    // Paced at 9600 baud the upload takes about a minute.
+    ASSERT_TRUE(apsim.StartSerial({"--model", "KRV001", "--loader-length", "300", "--password", "pw", "--flash",
+                                   dir_.File("flash.bin"), "--baud", "9600"},
+                                  dir_.File("apsim.log")))
+        << apsim.Log();
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(Updater({"-f", "com1"}, apsim.device())));
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_PASSWORD_PROMPT, SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.WaitForEchoOff(SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type("pw\r"));
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_TRANSFERRING, RUN_LIMIT)) << updater.Screen() << apsim.Log();
+    ASSERT_TRUE(updater.Type(CTRL_C));
+    const std::optional<int> status = updater.Wait(RUN_LIMIT);
+    ASSERT_TRUE(status.has_value()) << "still running after Ctrl-C: " << updater.Screen();
+    EXPECT_EQ(*status, 1) << updater.Screen();
+    EXPECT_EQ(updater.Screen().find(TEXT_ERASING), std::string::npos) << updater.Screen();
+}
+
+// A port that opens but is no serial line: the setup error goes to standard error
+// and the run is aborted. (That no bar is drawn off a terminal is checked by the
+// LAN end-to-end runs, whose output is a file.)
+TEST_F(TerminalTest, PortThatCannotBeSetUpShowsItsError) {
+    const std::string notALine = dir_.File("plain-file");
+    WriteFile(notALine, {0});
+    ChildSpec spec = Updater({"-f", "com1"}, notALine);
+    spec.input = "pw\n";
+    const ChildResult run = RunChild(spec, RUN_LIMIT);
+    EXPECT_EQ(run.exitStatus, 32) << run.out << run.err;
+    EXPECT_NE(run.err.find(TEXT_PORT_SETUP_ERROR), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find(TEXT_ABORTED), std::string::npos) << run.out;
+}
+
+}  // namespace
+}  // namespace quorsel::testing
