@@ -29,6 +29,11 @@ constexpr uint32_t RESEND_LIMIT = 10;               // answers in a row that are
 constexpr milliseconds SERIAL_WRITE_TIMEOUT_PER_BYTE{3000};
 constexpr milliseconds SERIAL_WRITE_TIMEOUT_CONSTANT{3000};
 
+// Start-up: the X server that DISPLAY names must accept a connection this fast
+// for the desktop front-end to be chosen (a forwarded display whose far end is
+// gone must not hold the start).
+constexpr milliseconds DISPLAY_CONNECT_TIMEOUT{5000};
+
 // Waits on a peer that the protocols leave unbounded. A run may be given shorter
 // ones (tests do); the defaults are what a user gets.
 struct PeerTimeouts {
