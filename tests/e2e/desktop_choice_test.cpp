@@ -111,20 +111,25 @@ TEST_F(DesktopChoiceTest, DisplaysWithoutServerFallBackToTheTerminalWithTheReaso
               "using the terminal\n");
 }
 
+// A shell script that starts the bare updater of the build tree with no arguments and
+// the environment given: on the desktop it opens the settings dialog and waits. It
+// prints "loaded" once the process maps the module and Qt (10 s at most), then ends it.
+std::string WatchForTheModule(const std::string& env, const std::string& errFile) {
+    return "env " + env + " setsid " + ShellQuote(BuildPath("quorsel")) + " </dev/null >/dev/null 2>" +
+           ShellQuote(errFile) + " & pid=$!\n"
+           "for _ in $(seq 200); do\n"
+           "  if grep -q '/" + MODULE + "$' /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps; then\n"
+           "    echo loaded; break\n"
+           "  fi\n"
+           "  kill -0 $pid 2>/dev/null || break\n"
+           "  sleep 0.05\n"
+           "done\n"
+           "kill $pid 2>/dev/null; wait $pid 2>/dev/null; exit 0\n";
+}
+
 TEST_F(DesktopChoiceTest, OffscreenLoadsTheModuleAndWithoutItTheTerminalIsUsed) {
-    // The bare updater in the build tree, with no arguments, opens the settings
-    // dialog and waits: its mappings show the module and Qt (10 s at most).
     const std::string watch =
-        "QT_QPA_PLATFORM=offscreen setsid " + ShellQuote(BuildPath("quorsel")) +
-        " </dev/null >/dev/null 2>" + ShellQuote(dir_.File("desktop.err")) + " & pid=$!\n"
-        "for _ in $(seq 200); do\n"
-        "  if grep -q '/" + MODULE + "$' /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps; then\n"
-        "    echo loaded; break\n"
-        "  fi\n"
-        "  kill -0 $pid 2>/dev/null || break\n"
-        "  sleep 0.05\n"
-        "done\n"
-        "kill $pid 2>/dev/null; wait $pid 2>/dev/null; exit 0\n";
+        WatchForTheModule("-u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen", dir_.File("desktop.err"));
     CommandResult desktop = RunShell(PrivateMounts(false) + "bash -c " + ShellQuote(watch));
     EXPECT_EQ(desktop.out, "loaded\n") << desktop.err;
     std::vector<uint8_t> err = ReadFile(dir_.File("desktop.err"));
@@ -137,6 +142,21 @@ TEST_F(DesktopChoiceTest, OffscreenLoadsTheModuleAndWithoutItTheTerminalIsUsed) 
     EXPECT_EQ(alone.exitStatus, 2) << alone.out << alone.err;
     EXPECT_EQ(alone.err, std::string("quorsel: desktop module ") + MODULE + " not found in " + dir_.path() + " or " +
                              QUORSEL_LIBDIR + TERMINAL_SUFFIX + "\n引数の指定が間違っています\n");
+}
+
+// A real X server (Xvfb in a network namespace of its own, listening only on its
+// abstract socket there, no lock file) is found through DISPLAY alone.
+TEST_F(DesktopChoiceTest, AnXServerThatAnswersGetsTheDesktop) {
+    const std::string script =
+        "Xvfb :7 -nolisten tcp -nolisten unix -nolock -screen 0 800x600x24 2>/dev/null & server=$!\n"
+        "for _ in $(seq 200); do grep -q '@/tmp/.X11-unix/X7$' /proc/net/unix && break; sleep 0.05; done\n" +
+        WatchForTheModule("-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:7", dir_.File("desktop.err"));
+    // The watcher's exit ends the script: the server is stopped by the trap.
+    CommandResult desktop = RunShell(PrivateMounts(false) + "unshare --net bash -c " +
+                                     ShellQuote("trap 'kill $server 2>/dev/null' EXIT\n" + script));
+    EXPECT_EQ(desktop.out, "loaded\n") << desktop.err;
+    std::vector<uint8_t> err = ReadFile(dir_.File("desktop.err"));
+    EXPECT_EQ(std::string(err.begin(), err.end()), "");
 }
 
 }  // namespace
