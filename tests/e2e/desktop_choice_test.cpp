@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/e2e/e2e_support.h"
@@ -142,6 +143,31 @@ TEST_F(DesktopChoiceTest, OffscreenLoadsTheModuleAndWithoutItTheTerminalIsUsed) 
     EXPECT_EQ(alone.exitStatus, 2) << alone.out << alone.err;
     EXPECT_EQ(alone.err, std::string("quorsel: desktop module ") + MODULE + " not found in " + dir_.path() + " or " +
                              QUORSEL_LIBDIR + TERMINAL_SUFFIX + "\n引数の指定が間違っています\n");
+}
+
+// Modules quorsel must not run: one of another interface version (without the
+// entry, or refusing the services), and one that other users could have changed.
+TEST_F(DesktopChoiceTest, ForeignOrUnsafeModulesAreRefusedForTheTerminal) {
+    const std::string updater = dir_.File("quorsel");
+    const std::string module = dir_.File(MODULE);
+    ASSERT_EQ(RunShell("cp " + ShellQuote(BuildPath("quorsel")) + " " + ShellQuote(updater)).exitStatus, 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {BuildPath("foreign-modules/later/") + MODULE,
+         "has no entry quorsel_desktop_run_v1 (built for another version of quorsel)"},
+        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 1)"},
+        {BuildPath(MODULE), "may be written by other users"},
+    };
+    for (const auto& [source, reason] : cases) {
+        SCOPED_TRACE(source);
+        std::string copy = "cp " + ShellQuote(source) + " " + ShellQuote(module) + " && chmod 0644 " + ShellQuote(module);
+        if (source == BuildPath(MODULE)) copy += " && chmod g+w " + ShellQuote(module);
+        ASSERT_EQ(RunShell(copy).exitStatus, 0);
+        CommandResult run = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen " +
+                                     ShellQuote(updater) + " -x </dev/null");
+        EXPECT_EQ(run.exitStatus, 2) << run.err;
+        EXPECT_EQ(run.err, "quorsel: desktop module " + module + " " + reason + TERMINAL_SUFFIX +
+                               "\n引数の指定が間違っています\n");
+    }
 }
 
 // A real X server (Xvfb in a network namespace of its own, listening only on its
