@@ -87,8 +87,9 @@ updater and testing it.")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME quorsel-desktop)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "quorsel (= ${QUORSEL_DEB_VERSION}), fonts-ipafont-gothic")
-set(CPACK_DEBIAN_DESKTOP_PACKAGE_RECOMMENDS qt6-wayland)
+# The Wayland platform plugin: quorsel asks Qt for it when only a Wayland compositor
+# answers, and Qt cannot start without it then.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_DEPENDS "quorsel (= ${QUORSEL_DEB_VERSION}), fonts-ipafont-gothic, qt6-wayland")
 set(CPACK_DEBIAN_DESKTOP_DESCRIPTION "desktop dialogs for the quorsel firmware updater
 The module that gives quorsel firmware files their Qt 6 dialogs (connection
 settings, password, power-on prompt and progress). quorsel loads it only when
