@@ -1,8 +1,9 @@
 // quorsel: the firmware updater. Reads the firmware container appended to its own
 // file and writes it to the access point over the LAN or a serial line.
-#include <cstdlib>
+#include <optional>
 #include <string>
 
+#include "app/desktop_launch.h"
 #include "app/process_posix.h"
 #include "app/startup.h"
 #include "app/timeouts_from_environment.h"
@@ -10,9 +11,6 @@
 #include "engine/serial_line_posix.h"
 #include "ui/terminal/console_posix.h"
 #include "ui/terminal/terminal_frontend.h"
-#ifdef QUORSEL_HAVE_QT
-#include "ui/qt/desktop_main.h"
-#endif
 
 int main(int argc, char** argv) {
     using namespace quorsel;
@@ -22,11 +20,12 @@ int main(int argc, char** argv) {
 
     PosixNetwork network;
     PosixSerialPorts serialPorts;
-#ifdef QUORSEL_HAVE_QT
-    if (DesktopDisplayAvailable()) {
-        return RunDesktop(argc, argv, network, serialPorts, timeouts, commandLine, executable);
+    // The desktop front-end is a module of its own, loaded only when a display is
+    // usable: quorsel itself never needs Qt.
+    if (std::optional<int> status =
+            RunDesktopModule(argc, argv, network, serialPorts, timeouts, commandLine, executable)) {
+        return *status;
     }
-#endif
     Console console;
     TerminalFrontend frontend(console, network, serialPorts, timeouts);
     return RunStartup(frontend, network, commandLine, executable);

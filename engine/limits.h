@@ -46,6 +46,11 @@ constexpr milliseconds SerialWriteBound(size_t n) {
     return bound < SERIAL_BLOCK_WRITE_TIMEOUT ? bound : SERIAL_BLOCK_WRITE_TIMEOUT;
 }
 
+// Start-up: the X server that DISPLAY names must accept a connection this fast
+// for the desktop front-end to be chosen (a forwarded display whose far end is
+// gone must not hold the start).
+constexpr milliseconds DISPLAY_CONNECT_TIMEOUT{5000};
+
 // Waits on a peer that the protocols leave unbounded. A run may be given shorter
 // ones (tests do); the defaults are what a user gets.
 struct PeerTimeouts {

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and the demo need.
+# Installs the Debian 12 packages that building, testing, packaging and the demo
+# need (libxcb1: quorsel's check of an X display; xvfb: the test with a real X
+# server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -9,6 +11,8 @@ PACKAGES=(
   iproute2 util-linux procps
   python3 python3-xmodem
   qt6-base-dev fonts-ipafont-gothic
+  libxcb1 xvfb
+  dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
 )
 

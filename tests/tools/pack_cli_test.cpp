@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/le_bytes.h"
@@ -245,7 +246,9 @@ TEST_F(PackerTest, WrongArgumentsAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
         {},
         {Path("updater")},
-        {Path("updater"), Path("loader"), Path("image")},
+        {Path("loader"), Path("image")},
+        {"--windows", Path("loader"), Path("image")},
+        {"--windows", Path("updater"), Path("loader"), Path("image"), Path("out")},
         {Path("updater"), Path("loader"), Path("image"), Path("out"), Path("more")},
         {"--info"},
         {"--info", Path("packed"), Path("out")},
@@ -260,6 +263,22 @@ TEST_F(PackerTest, WrongArgumentsAreRefused) {
         ExpectRefused(RunShell(script), "usage");
     }
     EXPECT_EQ(Listing(dir_.path()), (std::set<std::string>{"updater", "loader"}));
+}
+
+// LOADER IMAGE OUT packs the installed updater, --windows the installed quorsel.exe:
+// in a private mount namespace whose installed folder is empty, both are missing by
+// their built-in paths.
+TEST_F(PackerTest, WithoutAnUpdaterTheInstalledOneIsTaken) {
+    WriteFile(Path("image"), ImageForModel(IMAGE_SIZE_2MIB, "KRV001", 5));
+    const std::string namespaced = ShellQuote(QUORSEL_SOURCE_DIR "/tests/e2e/run_private_mounts.sh") +
+                                   " --hide-dir " + ShellQuote(QUORSEL_LIBDIR) + " -- " + ShellQuote(PACKER);
+    for (const auto& [option, file] : {std::pair<std::string, std::string>{"", "quorsel"}, {"--windows", "quorsel.exe"}}) {
+        SCOPED_TRACE(option);
+        ExpectRefused(RunShell(namespaced + " " + option + " " + ShellQuote(Path("loader")) + " " +
+                               ShellQuote(Path("image")) + " " + ShellQuote(Path("out"))),
+                      "updater: cannot read '" + std::string(QUORSEL_LIBDIR) + "/" + file + "'");
+        EXPECT_FALSE(std::filesystem::exists(Path("out")));
+    }
 }
 
 TEST_F(PackerTest, MissingOrUnreadableInputsAreRefused) {

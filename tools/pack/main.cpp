@@ -2,6 +2,8 @@
 // updater executable, and reads such a file back.
 //
 //   quorsel-pack UPDATER LOADER IMAGE OUT   write OUT = UPDATER + container
+//   quorsel-pack LOADER IMAGE OUT           the same with the installed updater
+//   quorsel-pack --windows LOADER IMAGE OUT  the same with the installed quorsel.exe
 //   quorsel-pack --info FILE                 describe FILE's container
 //   quorsel-pack --extract FILE OUT          write FILE's image, descrambled, to OUT
 //
@@ -30,8 +32,12 @@ constexpr int EXIT_FAILED = 1;
 constexpr mode_t PROGRAM_MODE = 0755;
 constexpr mode_t IMAGE_MODE = 0644;
 
+// Where the package installs the bare updaters, fixed at build time.
+constexpr const char* INSTALLED_UPDATER = QUORSEL_LIBDIR "/quorsel";
+constexpr const char* INSTALLED_WINDOWS_UPDATER = QUORSEL_LIBDIR "/quorsel.exe";
+
 constexpr const char* USAGE =
-    "usage: quorsel-pack UPDATER LOADER IMAGE OUT | --info FILE | --extract FILE OUT";
+    "usage: quorsel-pack [UPDATER | --windows] LOADER IMAGE OUT | --info FILE | --extract FILE OUT";
 
 int Failed(const std::string& message) {
     std::cerr << "quorsel-pack: " << message << std::endl;
@@ -87,7 +93,12 @@ int Run(const std::vector<std::string>& args) {
         if (args.size() != 3) return Failed(USAGE);
         return Extract(args[1], args[2]);
     }
+    if (!args.empty() && args[0] == "--windows") {
+        if (args.size() != 4) return Failed(USAGE);
+        return Pack(INSTALLED_WINDOWS_UPDATER, args[1], args[2], args[3]);
+    }
     if (!args.empty() && args[0].rfind("--", 0) == 0) return Failed("unknown option '" + args[0] + "'; " + USAGE);
+    if (args.size() == 3) return Pack(INSTALLED_UPDATER, args[0], args[1], args[2]);
     if (args.size() != 4) return Failed(USAGE);
     return Pack(args[0], args[1], args[2], args[3]);
 }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include <cstdlib>
 #include <vector>
 
 #include "app/startup.h"
@@ -15,16 +14,7 @@ namespace {
 
 constexpr const char* DEFAULT_PROGRAM_NAME = "quorsel";
 
-bool Set(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && value[0] != '\0';
-}
-
 }  // namespace
-
-bool DesktopDisplayAvailable() {
-    return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
-}
 
 int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
                const std::string& commandLine, const std::string& executablePath) {

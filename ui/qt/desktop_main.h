@@ -1,5 +1,5 @@
-// Entry into the desktop front-end, kept free of Qt types so that the program's
-// main() builds the same with and without Qt.
+// Entry into the desktop front-end, kept free of Qt types; the desktop module's
+// entry point calls it.
 #pragma once
 
 #include <string>
@@ -9,10 +9,6 @@
 #include "engine/serial_line.h"
 
 namespace quorsel {
-
-// True when a display is there to show windows on: DISPLAY or WAYLAND_DISPLAY is
-// set, or QT_QPA_PLATFORM names a platform (offscreen runs of the program).
-bool DesktopDisplayAvailable();
 
 // Creates the application object and runs the whole start-up with the dialogs;
 // returns the process exit status. Only argv[0] is handed to Qt, so that no
