@@ -179,6 +179,26 @@ void PressBoxOk(HWND box) {
     PostMessageW(ok, BM_CLICK, 0, 0);
 }
 
+struct StaticSearch {
+    const std::wstring* wanted;
+    bool found;
+};
+
+BOOL CALLBACK VisitStatic(HWND child, LPARAM context) {
+    auto* search = reinterpret_cast<StaticSearch*>(context);
+    if (static_cast<WORD>(GetDlgCtrlID(child)) == 0xFFFF && WindowText(child) == *search->wanted) {
+        search->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool HasStaticText(HWND dialog, const std::wstring& wanted) {
+    StaticSearch search{&wanted, false};
+    EnumChildWindows(dialog, &VisitStatic, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
 
 }  // namespace
@@ -215,10 +235,17 @@ int wmain(int argc, wchar_t** argv) {
             PostMessageW(control, BM_CLICK, 0, 0);
         } else if (verb == "text") {
             std::string kind = next("dialog");
-            HWND control = Control(Wait(kind), Number(next("id").c_str()), kind);
+            HWND dialog = Wait(kind);
+            int id = Number(next("id").c_str());
             std::string name = next("text name");
-            std::wstring shown = WindowText(control);
-            if (shown != Wide(TextNamed(name))) Fail(kind + " shows \"" + Utf8(shown) + "\", not " + name);
+            std::wstring wanted = Wide(TextNamed(name));
+            if (id == CTL_STATIC) {
+                // Static texts share the id -1: one of them must show the text.
+                if (!HasStaticText(dialog, wanted)) Fail(kind + " shows no static text " + name);
+            } else {
+                std::wstring shown = WindowText(Control(dialog, id, kind));
+                if (shown != wanted) Fail(kind + " shows \"" + Utf8(shown) + "\", not " + name);
+            }
         } else if (verb == "status") {
             std::string name = next("text name");
             std::string expected;
