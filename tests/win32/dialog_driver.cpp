@@ -21,6 +21,7 @@
 //   close DIALOG            sends the close request (WM_CLOSE)
 //   sysmenu DIALOG CMD      posts WM_SYSCOMMAND CMD, as the system menu does
 //   rect DIALOG             prints "x y width height" of the dialog's window
+//   move DIALOG X Y         moves the dialog's window (for screenshots)
 //   sleep MS
 // Every wait gives up after QUORSEL_DRIVER_TIMEOUT_MS (default 60000) ms.
 // Exit status 0 when every step passed; 1 at the first that failed, with a line
@@ -297,6 +298,11 @@ int wmain(int argc, wchar_t** argv) {
             GetWindowRect(Wait(next("dialog")), &r);
             std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
             std::fflush(stdout);
+        } else if (verb == "move") {
+            HWND dialog = Wait(next("dialog"));
+            int x = Number(next("x").c_str());
+            int y = Number(next("y").c_str());
+            SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         } else if (verb == "sleep") {
             Sleep(static_cast<DWORD>(Number(next("ms").c_str())));
         } else {
