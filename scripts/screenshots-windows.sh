@@ -15,7 +15,7 @@ mkdir -p "$OUT_DIR"
 # A virtual desktop: Wine draws the title bars itself, as Windows would.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
+restart_wineserver
 
 # Saves the window of DIALOG as NAME.png, cropped to the dialog.
 shot() {
@@ -68,7 +68,7 @@ shot progress progress-aborted
 end_case
 
 # A port that cannot be opened, and a command line that is not valid.
-start_updater -f com2
+start_updater -f com4
 drive wait password click password 1 wait box
 shot box port-open-error
 end_case

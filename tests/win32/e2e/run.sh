@@ -106,10 +106,17 @@ serial_prompt_cancelled() {
     updater_ended_with $((288 - 256))
 }
 
-# COM2 cannot be opened: the open-error box without an icon, then the abort.
+# COM4 does not exist: the open-error box without an icon, then the abort.
 serial_port_missing() {
-  start_updater -f com2
+  start_updater -f com4
   drive wait password click password 1 box PORT_OPEN_ERROR none status ABORTED click progress 1 &&
+    updater_ended_with $((288 - 256))
+}
+
+# COM2 opens but its line settings cannot be read: the set-up error box.
+serial_port_setup_fails() {
+  start_updater -f com2
+  drive wait password click password 1 box PORT_SETUP_ERROR none status ABORTED click progress 1 &&
     updater_ended_with $((288 - 256))
 }
 
@@ -123,6 +130,7 @@ run_case "LAN, no peer" lan_no_peer
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing
+run_case "serial, port cannot be set up" serial_port_setup_fails
 
 if [ "$failures" -ne 0 ]; then
   log "$failures Windows end-to-end case(s) failed"

@@ -24,7 +24,7 @@ apsim=""
 own_prefix=""
 cleanup() {
   [ -n "$apsim" ] && kill "$apsim" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
   [ -n "$own_prefix" ] && rm -rf "$own_prefix"
   rm -rf "$work"
@@ -41,8 +41,15 @@ if [ -z "${WINEPREFIX:-}" ]; then
   own_prefix=$(mktemp -d)
   export WINEPREFIX=$own_prefix/prefix
 fi
-# A server started outside this namespace would own the sockets: start afresh here.
-wineserver -k 2>/dev/null || true
+# The prefix's server, started here with its output discarded (it writes a dump of
+# its objects when it is stopped). A server started outside this namespace would
+# own the sockets: it is stopped first.
+restart_wineserver() {
+  wineserver -k >/dev/null 2>&1 || true
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1
+}
+restart_wineserver
 
 # A display of our own for the dialogs.
 display=90
@@ -56,9 +63,12 @@ export DISPLAY=":$display"
 wineboot -i >/dev/null 2>&1 || true
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v 'ＭＳ Ｐゴシック' \
   /t REG_SZ /d IPAPGothic /f >/dev/null 2>&1
-# COM2 names a device that does not exist: the port-open error.
+# COM2 names a device that does not exist: Wine opens it, but the line settings
+# cannot be read (the set-up error). COM4 is not mapped at all (the open error).
 wine reg add 'HKLM\Software\Wine\Ports' /v COM2 /t REG_SZ /d /nonexistent/quorsel-com2 /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
+wine reg delete 'HKLM\Software\Wine\Ports' /v COM4 /f >/dev/null 2>&1 || true
+restart_wineserver
+rm -f "$WINEPREFIX/dosdevices/com4"
 
 # The firmware: a 2 MiB image for KRV001 (model code in the trailer block) and a
 # 1 KiB loader, packed into the Windows updater.
@@ -112,12 +122,12 @@ map_com1() {
   device=$(head -n 1 "$work/apsim.out")
   wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
   # The port devices are made when the prefix's services start: start them anew.
-  wineserver -k 2>/dev/null || true
+  restart_wineserver
 }
 
 # Leaves no updater behind after a failed case.
 end_case() {
   stop_apsim
-  wineserver -k 2>/dev/null || true
+  restart_wineserver
   rm -f "$work/updater.rc"
 }
