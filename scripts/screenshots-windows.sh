@@ -9,9 +9,26 @@ WIN_BUILD_DIR=$(cd "$root" && realpath -m "${WIN_BUILD_DIR:-build-windows}")
 LINUX_BUILD_DIR=$(cd "$root" && realpath -m "${LINUX_BUILD_DIR:-build}")
 OUT_DIR=$(cd "$root" && realpath -m "${1:-docs/screenshots/windows}")
 export WIN_BUILD_DIR LINUX_BUILD_DIR OUT_DIR
+
+# Wine, a display, the Japanese gothic that stands in for the template font, Wine's
+# own fonts (the title-bar buttons) and ImageMagick's import.
+PACKAGES=(wine wine64 xvfb fonts-ipafont-gothic fonts-wine imagemagick locales)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+locale -a | grep -qi '^ja_JP.utf8$' || { echo "ja_JP.UTF-8 locale missing: run locale-gen" >&2; exit 2; }
 . "$root/tests/win32/e2e/session.sh"
 mkdir -p "$OUT_DIR"
 
+# Wine's Marlett draws the title-bar buttons; the prefix's font folder is where
+# Wine finds it.
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 # A virtual desktop: Wine draws the title bars itself, as Windows would.
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1
