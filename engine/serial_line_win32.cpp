@@ -6,15 +6,17 @@
 // form (interval and multiplier MAXDWORD, total constant = the wait), and back to
 // the immediate form before the next poll. The write time-outs never change.
 //
-// Writes under Wine: a COM port that Wine opens through its Unix path (the
-// dosdevices symbolic link) behaves as on Windows: WriteFile returns TRUE and
-// reports every byte it wrote, 1 for a one-byte write, 5 for five. A port that
-// Wine's mount manager made from the HKLM\Software\Wine\Ports key is opened as a
-// device object instead, and there every call, WriteFile included, fails with
-// ERROR_INVALID_FUNCTION and reports 0 bytes. So a write counts only when the call
-// returns TRUE and reports all its bytes; nothing is written again on a short
-// report (callers of WriteByte ignore the report, as the protocol expects), and the
-// Wine set-up maps the port through the dosdevices link (scripts/wine-env.sh).
+// Writes under Wine (8.0, COM1 mapped to a pseudo-terminal): once the prefix's
+// mount manager has set its ports up, COM1 opens through the Unix device and
+// WriteFile behaves as on Windows: TRUE, and the count of bytes written (1 for a
+// one-byte write, 5 for five), every byte arriving. In the first seconds after the
+// prefix's server starts, the same name can instead resolve to the mount manager's
+// own device object; there every call fails with ERROR_INVALID_FUNCTION, WriteFile
+// included, which returns FALSE and reports 0 bytes (GetCommState fails too, so
+// such a port already fails at open with the set-up error). So the count is only
+// believed together with the call's result: a write counts when WriteFile returns
+// TRUE and reports all its bytes, and nothing is written again on a short report
+// (the callers of WriteByte ignore the report, as the protocol expects).
 #include "engine/serial_line_win32.h"
 
 #include <chrono>
