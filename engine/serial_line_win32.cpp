@@ -9,11 +9,12 @@
 // Writes under Wine (8.0, COM1 mapped to a pseudo-terminal): once the prefix's
 // mount manager has set its ports up, COM1 opens through the Unix device and
 // WriteFile behaves as on Windows: TRUE, and the count of bytes written (1 for a
-// one-byte write, 5 for five), every byte arriving. In the first seconds after the
-// prefix's server starts, the same name can instead resolve to the mount manager's
-// own device object; there every call fails with ERROR_INVALID_FUNCTION, WriteFile
-// included, which returns FALSE and reports 0 bytes (GetCommState fails too, so
-// such a port already fails at open with the set-up error). So the count is only
+// one-byte write, 5 for five), every byte arriving. But the same name can instead
+// resolve to the mount manager's own device object for the port (seen for opens
+// right after the prefix's server started, not for one 3 s later, and not every
+// time); there every call fails with ERROR_INVALID_FUNCTION, WriteFile included,
+// which returns FALSE and reports 0 bytes (GetCommState fails too, so such a port
+// already fails at open with the set-up error). So the count is only
 // believed together with the call's result: a write counts when WriteFile returns
 // TRUE and reports all its bytes, and nothing is written again on a short report
 // (the callers of WriteByte ignore the report, as the protocol expects).
@@ -31,6 +32,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* PORT_NAMES[SERIAL_PORT_COUNT] = {"COM1", "COM2", "COM3", "COM4"};
+
+// Below this read wait, scheduling alone can make a full wait look short.
+constexpr DWORD EARLY_END_MIN_WAIT_MS = 20;
 
 // Errors after which the port will not deliver again (adapter unplugged, device
 // gone, handle no longer valid).
@@ -158,8 +162,17 @@ SerialReadResult Win32SerialLine::ReadByte(std::chrono::milliseconds timeout) {
         if (!UseReadWait(wait)) return {SerialRead::Gone, 0};
         uint8_t byte = 0;
         DWORD got = 0;
+        const Clock::time_point started = Clock::now();
         if (::ReadFile(handle_, &byte, 1, &got, nullptr)) {
             if (got == 1) return {SerialRead::Byte, byte};
+            // A read that waits for its first byte ends empty only when its wait has
+            // passed. Ending empty well before that means the device no longer
+            // waits at all; reading on would only spin. (Under Wine a
+            // pseudo-terminal whose other side has closed still waits out each
+            // read, so there a hang-up shows as silence until the deadline.)
+            if (wait >= EARLY_END_MIN_WAIT_MS && Clock::now() - started < std::chrono::milliseconds(wait / 2)) {
+                return {SerialRead::Gone, 0};
+            }
             continue;  // the wait passed without a byte; the deadline decides
         }
         const DWORD error = ::GetLastError();

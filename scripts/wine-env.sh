@@ -5,7 +5,6 @@
 #   quorsel_wine_prefix_new      a private prefix in a fresh temporary directory,
 #                                exported as WINEPREFIX, booted and set up
 #   quorsel_wine_prefix_setup    the set-up alone, for a prefix already in WINEPREFIX
-#   quorsel_wine_map_com N DEV   COMN is the device DEV (a pseudo-terminal)
 #   quorsel_wine_prefix_remove   stops the prefix's server and removes what
 #                                quorsel_wine_prefix_new made
 
@@ -30,21 +29,6 @@ quorsel_wine_prefix_new() {
   QUORSEL_WINE_OWN_DIR=$(mktemp -d)
   export WINEPREFIX=$QUORSEL_WINE_OWN_DIR/prefix
   quorsel_wine_prefix_setup
-}
-
-# Maps COMN to a device through the prefix's dosdevices link, with the prefix's
-# server already running. Seen with Wine 8.0 and a pseudo-terminal: right after a
-# server start the mount manager's own device object for a port can answer the
-# open, and on it every communications call fails with ERROR_INVALID_FUNCTION;
-# once the mount manager is done, the port opens through its Unix path. It also
-# rewrites the links when the server starts, so the server is started first and
-# kept running while the link is in use.
-quorsel_wine_map_com() {
-  local n=$1 device=$2
-  wine reg delete 'HKLM\Software\Wine\Ports' /v "COM$n" /f >/dev/null 2>&1 || true
-  wineserver -p 2>/dev/null || true
-  wine cmd /c exit >/dev/null 2>&1 || true
-  ln -sfn "$device" "$WINEPREFIX/dosdevices/com$n"
 }
 
 quorsel_wine_prefix_remove() {
