@@ -116,18 +116,23 @@ flash_holds() {
          <(tail -c +$(($1 + 1)) "$work/flash.bin" 2>/dev/null | head -c $(($2))) ||
     { echo "  the flash differs from the image over $1 + $2" >&2; return 1; }
 }
-# COM1 is the simulator's pseudo-terminal, as a link in the prefix's dosdevices
-# (scripts/wine-env.sh says why not through HKLM\Software\Wine\Ports); the server
-# keeps running from here to the end of the case, so the link stays.
+# COM1 is the simulator's pseudo-terminal. The prefix's mount manager makes the
+# port from HKLM\Software\Wine\Ports when the server starts; until it is done, the
+# name can reach a device object of its own on which every communications call
+# fails. So the server is started anew, a first program waits the start-up out, and
+# the case goes on only once dosdevices\com1 leads to the device. The server keeps
+# running to the end of the case, so the link stays.
 map_com1() {
   local device
   device=$(head -n 1 "$work/apsim.out")
-  if declare -F quorsel_wine_map_com >/dev/null; then
-    quorsel_wine_map_com 1 "$device" 2>/dev/null
-  else
-    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
-    restart_wineserver
-  fi
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
+  restart_wineserver
+  wine cmd /c exit >/dev/null 2>&1 || true
+  for _ in $(seq 100); do
+    [ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" = "$device" ] && return 0
+    sleep 0.05
+  done
+  ln -sfn "$device" "$WINEPREFIX/dosdevices/com1"
 }
 
 # Leaves no updater behind after a failed case.
