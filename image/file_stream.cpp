@@ -1,9 +1,7 @@
-// FileStream: one owner of a buffered "rb" stream; FileSizeOf: the size the directory reports.
+// FileStream: one owner of a buffered "rb" stream. Positioning and the size the
+// directory reports are platform layers (file_stream_posix.cpp, file_stream_win32.cpp).
 #include "image/file_stream.h"
 
-#include <climits>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 namespace quorsel {
@@ -28,13 +26,6 @@ std::optional<FileStream> FileStream::Open(const std::string& path) {
     return FileStream(file);
 }
 
-bool FileStream::Seek(uint64_t offset) {
-    if (file_ == nullptr || offset > static_cast<uint64_t>(LONG_MAX)) {
-        return false;
-    }
-    return std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0;
-}
-
 size_t FileStream::Read(uint8_t* buffer, size_t n) {
     if (file_ == nullptr || n == 0) {
         return 0;
@@ -47,20 +38,6 @@ void FileStream::Close() {
         std::fclose(file_);
         file_ = nullptr;
     }
-}
-
-std::optional<uint64_t> FileSizeOf(const std::string& path) {
-    // Only a regular file has a size here: directories, pipes and devices count as
-    // not found, so that opening one can neither block nor yield a meaningless size.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error) || error) {
-        return std::nullopt;
-    }
-    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(path), error);
-    if (error) {
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(size);
 }
 
 }  // namespace quorsel

@@ -1,0 +1,21 @@
+// quorsel.exe: the firmware updater for Windows. Reads the firmware container
+// appended to its own file and writes it to the access point over the LAN or a
+// serial line, with the Win32 dialogs.
+#include <windows.h>
+
+#include <string>
+
+#include "app/process_win32.h"
+#include "app/timeouts_from_environment.h"
+#include "engine/network_win32.h"
+#include "engine/serial_line_win32.h"
+#include "ui/win32/win32_frontend.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
+    using namespace quorsel;
+    const std::string commandLine = ProcessCommandLine();
+    const PeerTimeouts timeouts = TimeoutsFromEnvironment();
+    Win32Network network;
+    Win32SerialPorts serialPorts;
+    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine);
+}

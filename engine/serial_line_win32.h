@@ -1,0 +1,59 @@
+// Serial ports through the Windows communications interface: "COM1" to "COM4"
+// opened with CreateFileA for plain synchronous input/output.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/serial_line.h"
+
+namespace quorsel {
+
+constexpr uint32_t SERIAL_PORT_COUNT = 4;
+
+// The port name for a port index ("COM1" for 0 ... "COM4" for 3), or nullopt for an
+// index outside 0..3. The name goes to the system unchanged.
+std::optional<std::string> SerialPortName(uint32_t comIndex);
+
+// An open port in 8N1 without flow control, DTR and RTS held inactive. Reads return
+// at once with what has arrived (at most one byte); a write of n bytes must finish
+// within 3000 * n + 3000 ms.
+class Win32SerialLine : public SerialLine {
+public:
+    // Opens the port by name (read and write, no sharing, existing only), then
+    // applies the line settings and time-outs (see Win32SerialPorts::Open).
+    static Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(const std::string& name, uint32_t baudRate);
+
+    ~Win32SerialLine() override;
+    Win32SerialLine(const Win32SerialLine&) = delete;
+    Win32SerialLine& operator=(const Win32SerialLine&) = delete;
+
+    bool WriteByte(uint8_t byte) override;
+    bool WriteBytes(const uint8_t* data, size_t n) override;
+    std::optional<uint8_t> PollByte() override;
+    SerialReadResult ReadByte(std::chrono::milliseconds timeout) override;
+    void Release() override;
+
+private:
+    explicit Win32SerialLine(HANDLE handle) : handle_(handle) {}
+    // Applies the open-time time-outs with the given total read wait: 0 is the
+    // immediate read, anything else a read that waits that long for a first byte.
+    bool UseReadWait(DWORD waitMs);
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    DWORD readWait_ = 0;  // the read wait the port has now
+};
+
+class Win32SerialPorts : public SerialPorts {
+public:
+    // OpenFailed when the port is missing, in use or not accessible; SetupFailed
+    // when reading or writing its settings or writing its time-outs fails, after
+    // the port has been closed again.
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
+};
+
+}  // namespace quorsel

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# End-to-end tests of the Windows updater: the packed quorsel-KRV001.exe runs under
+# Wine against the Linux quorsel-apsim, and quorsel-dialog-driver works its dialogs
+# the way a person would. Checked each time: the status line (control 1022), the
+# completion box, the exit status and the simulator's flash against the image.
+#
+#   tests/win32/e2e/run.sh [CASE...]     (CASE: a function name below; default all)
+#
+# WIN_BUILD_DIR (default build-windows) holds quorsel.exe and quorsel-dialog-driver.exe,
+# LINUX_BUILD_DIR (default build) quorsel-pack and quorsel-apsim. A WINEPREFIX given
+# by the caller is used (scripts/wine-env.sh prepares one when it exists); otherwise
+# a private one is made and removed. Everything runs in a network namespace of its
+# own with only loopback, so port 9002 is free and no traffic leaves the machine.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../../.." && pwd)
+WIN_BUILD_DIR=$(cd "$root" && realpath -m "${WIN_BUILD_DIR:-build-windows}")
+LINUX_BUILD_DIR=$(cd "$root" && realpath -m "${LINUX_BUILD_DIR:-build}")
+export WIN_BUILD_DIR LINUX_BUILD_DIR
+
+. "$root/tests/win32/e2e/session.sh"
+
+failures=0
+log() { printf '%s\n' "$*"; }
+
+selected=("$@")
+run_case() {
+  local name=$1; shift
+  if [ "${#selected[@]}" -gt 0 ] && ! printf '%s\n' "${selected[@]}" | grep -qx "$1"; then return 0; fi
+  local started=$SECONDS
+  if "$@"; then
+    log "PASS $name ($((SECONDS - started)) s)"
+  else
+    log "FAIL $name"
+    sed 's/^/  updater: /' "$work/updater.log" 2>/dev/null | tail -5 >&2 || true
+    sed 's/^/  apsim: /' "$work/apsim.log" 2>/dev/null | tail -5 >&2 || true
+    failures=$((failures + 1))
+  fi
+  end_case
+}
+
+# Regions 4 and 5 of the 2 MiB layout: 0xB000 to the end.
+DEFAULT_START=$((0xB000))
+DEFAULT_LENGTH=$((0x200000 - 0xB000))
+
+# New generation through the settings dialog and the password dialog.
+lan_new_generation() {
+  start_apsim --generation 2 --password demo --exit-after-ranges 1
+  start_updater
+  drive wait settings text settings 1016 LAN_RADIO visible settings 1013 0 \
+        set settings 1004 127.0.0.1 click settings 1 \
+        wait password text password -1 PASSWORD_PROMPT set password 1004 demo click password 1 \
+        box COMPLETION_BOX icon status COMPLETE visible progress 1 1 enabled progress 2 1 click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# Old generation from the command line: no settings, no password; a first address
+# that is no address shows the settings dialog again.
+lan_old_generation() {
+  start_apsim --generation 1 --exit-after-ranges 1
+  start_updater -pf
+  drive wait settings set settings 1004 1.2.3 click settings 1 wait settings set settings 1004 127.0.0.1 \
+        click settings 1 status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $((0x2000)) $((0x9000 + 0xD000))
+}
+
+lan_wrong_password() {
+  start_apsim --generation 2 --password demo
+  start_updater -f 127.0.0.1
+  drive wait password set password 1004 wrong click password 1 status BAD_PASSWORD visible progress 1 1 \
+        click progress 2 && updater_ended_with $((279 - 256))
+}
+
+# The peer falls silent after the second data block: "書込み中" with Cancel greyed
+# and the close box ignored until the read gives up.
+lan_silent_peer() {
+  start_apsim --generation 2 --silent-at block:2
+  start_updater -f 127.0.0.1
+  drive wait password click password 1 status WRITING enabled progress 2 0 close progress sleep 500 \
+        wait progress status WRITE_ERROR enabled progress 2 1 visible progress 1 1 click progress 1 &&
+    updater_ended_with $((262 - 256))
+}
+
+lan_no_peer() {
+  start_updater -f 127.0.0.1
+  drive status CONNECT_FAILED 127.0.0.1 click progress 2 && updater_ended_with $((260 - 256))
+}
+
+# Regions 1 and 4: two ranges, so the power-on prompt comes twice and closes itself
+# when the boot code answers.
+serial_two_ranges() {
+  start_apsim --serial --loader-length 1024 --password demo --exit-after-ranges 2
+  map_com1
+  start_updater -ef com1
+  drive wait password set password 1004 demo click password 1 \
+        wait power-on text power-on -1 POWER_ON_LINE1 gone power-on wait power-on gone power-on \
+        box COMPLETION_BOX icon status COMPLETE click progress 1 &&
+    updater_ended_with 0 && flash_holds $((0x1000)) $((0x1000)) && flash_holds $((0xB000)) $((0xD000))
+}
+
+# The boot code never answers: Cancel on the prompt ends the run ("処理を中断しました").
+serial_prompt_cancelled() {
+  start_apsim --serial --loader-length 1024 --silent-at wake
+  map_com1
+  start_updater -f com1
+  drive wait password click password 1 wait power-on sleep 500 click power-on 2 status ABORTED click progress 1 &&
+    updater_ended_with $((288 - 256))
+}
+
+# COM4 does not exist: the open-error box without an icon, then the abort.
+serial_port_missing() {
+  start_updater -f com4
+  drive wait password click password 1 box PORT_OPEN_ERROR none status ABORTED click progress 1 &&
+    updater_ended_with $((288 - 256))
+}
+
+# COM2 opens but its line settings cannot be read: the set-up error box.
+serial_port_setup_fails() {
+  start_updater -f com2
+  drive wait password click password 1 box PORT_SETUP_ERROR none status ABORTED click progress 1 &&
+    updater_ended_with $((288 - 256))
+}
+
+run_case "LAN, new generation, settings and password dialogs" lan_new_generation
+run_case "LAN, old generation, address asked again" lan_old_generation
+run_case "LAN, wrong password" lan_wrong_password
+export QUORSEL_PEER_TIMEOUT_MS=4000
+run_case "LAN, peer silent after block 2 (busy lock)" lan_silent_peer
+unset QUORSEL_PEER_TIMEOUT_MS
+run_case "LAN, no peer" lan_no_peer
+run_case "serial, two ranges, two power-on prompts" serial_two_ranges
+run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
+run_case "serial, port cannot be opened" serial_port_missing
+run_case "serial, port cannot be set up" serial_port_setup_fails
+
+if [ "$failures" -ne 0 ]; then
+  log "$failures Windows end-to-end case(s) failed"
+  exit 1
+fi
+log "All Windows end-to-end cases passed"

@@ -1,0 +1,59 @@
+// The progress dialog (129): status line, progress bar, Cancel, and OK once the run
+// has ended. It starts the run on its first paint; the worker then hands it each
+// status code through pendingCode and the command of the hidden control 1019.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "engine/transfer.h"
+#include "ui/progress_model.h"
+#include "ui/win32/modal_dialog.h"
+
+namespace quorsel {
+
+class ProgressDialog : public ModalDialog {
+public:
+    // address: the job's IPv4 address, for the connect-failure text.
+    ProgressDialog(HINSTANCE instance, std::array<uint8_t, 4> address);
+    ~ProgressDialog() override;
+
+    // Starts the worker; called once, on the first paint, after "準備中" is shown.
+    void SetRunStarter(std::function<void()> start) { runStarter_ = std::move(start); }
+
+    // Written by the worker before it sends (or posts) the status command; cleared
+    // by ShowStatus. The counters are the worker's at the moment it raised the code.
+    int pendingCode = 0;
+    TransferCounters pendingCounters;
+
+    bool runStarted() const { return runStarted_; }
+    bool runEnded() const { return model_.state().ended; }
+
+protected:
+    bool OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+
+private:
+    // The message map: paint, the status command 1019, the close request.
+    void OnPaint();
+    void ShowStatus();
+    void OnClose();
+
+    void StartRun();
+    void BarUpdate();
+    // The dialog ends: at once while the run goes on, the program ends with it.
+    void End(INT_PTR result);
+
+    ProgressModel model_;
+    HICON icon_;
+    bool firstPaint_ = true;
+    bool runStarted_ = false;
+    std::function<void()> runStarter_;
+};
+
+}  // namespace quorsel

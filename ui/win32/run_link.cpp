@@ -1,0 +1,43 @@
+#include "ui/win32/run_link.h"
+
+#include <cstdio>
+
+#include "res/resource_ids.h"
+#include "ui/win32/password_dialog.h"
+#include "ui/win32/power_on_dialog.h"
+#include "ui/win32/progress_dialog.h"
+
+namespace quorsel {
+
+namespace {
+
+constexpr WPARAM STATUS_COMMAND = MAKEWPARAM(CTL_STATUS_COMMAND, BN_CLICKED);
+
+}  // namespace
+
+void RunLink::Notify(StatusCode code, const TransferCounters& counters) {
+    dialog_.pendingCounters = counters;
+    dialog_.pendingCode = code;
+    SendMessageA(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+}
+
+void RunLink::Post(StatusCode code, const TransferCounters& counters) {
+    dialog_.pendingCounters = counters;
+    dialog_.pendingCode = code;
+    PostMessageA(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+}
+
+void RunLink::Diagnose(const std::string& line) {
+    std::fprintf(stderr, "quorsel: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+std::optional<std::string> RunLink::AskPassword() {
+    PasswordDialog prompt(instance_);
+    if (prompt.DoModal(nullptr) != IDOK) return std::nullopt;
+    return prompt.password;
+}
+
+bool RunLink::Show(PowerOnWait& wait) { return RunPowerOnPrompt(instance_, dialog_.window(), wait); }
+
+}  // namespace quorsel

@@ -1,0 +1,184 @@
+#include "ui/win32/settings_dialog.h"
+
+#include <cstring>
+
+#include "res/resource_ids.h"
+
+namespace quorsel {
+
+namespace {
+
+// The dialog reads at most this many characters of the address edit.
+constexpr int ADDRESS_READ_MAX = 99;
+
+struct BaudRadio {
+    int id;
+    uint32_t rate;
+};
+constexpr BaudRadio BAUD_RADIOS[] = {
+    {CTL_BAUD_9600, 9600}, {CTL_BAUD_19200, 19200}, {CTL_BAUD_38400, 38400}, {CTL_BAUD_57600, 57600},
+};
+
+// The first maxBytes bytes of a code page 932 text, without splitting a
+// double-byte character.
+std::string CutAnsi(const std::string& text, size_t maxBytes) {
+    size_t end = 0;
+    while (end < text.size()) {
+        size_t next = end + (IsDBCSLeadByteEx(932, static_cast<BYTE>(text[end])) ? 2 : 1);
+        if (next > maxBytes) break;
+        end = next;
+    }
+    return text.substr(0, end);
+}
+
+}  // namespace
+
+AboutDialog::AboutDialog(HINSTANCE instance) : ModalDialog(instance, RES_ABOUT_DIALOG) {}
+
+SettingsDialog::SettingsDialog(HINSTANCE instance)
+    : ModalDialog(instance, RES_SETTINGS_DIALOG),
+      icon_(LoadIconA(instance, MAKEINTRESOURCEA(RES_APP_ICON))) {}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::SetValues(const UpdateJob& job) {
+    transport = job.transport;
+    addressText = job.addressText;
+    comIndex = job.comIndex;
+    baudRate = job.baudRate;
+}
+
+void SettingsDialog::TakeValues(UpdateJob& job) const {
+    job.transport = transport;
+    job.addressText = addressText;
+    job.comIndex = comIndex;
+    job.baudRate = baudRate;
+}
+
+bool SettingsDialog::OnInitDialog() {
+    // The version box's entry at the end of the system menu.
+    if (HMENU menu = GetSystemMenu(window(), FALSE)) {
+        char text[256] = {};
+        if (LoadStringA(instance(), RES_ABOUT_MENU_STRING, text, sizeof text) > 0) {
+            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuA(menu, MF_STRING, SYSCMD_ABOUT, text);
+        }
+    }
+    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+    if (transport == TRANSPORT_SERIAL) {
+        CheckDlgButton(window(), CTL_SERIAL_RADIO, BST_CHECKED);
+        EnableForSerial();
+    } else {
+        CheckDlgButton(window(), CTL_LAN_RADIO, BST_CHECKED);
+        EnableForLan();
+    }
+    int port = comIndex == 1 ? CTL_COM2 : comIndex == 2 ? CTL_COM3 : comIndex == 3 ? CTL_COM4 : CTL_COM1;
+    CheckDlgButton(window(), port, BST_CHECKED);
+    int baud = CTL_BAUD_115200;
+    for (const BaudRadio& radio : BAUD_RADIOS) {
+        if (radio.rate == baudRate) baud = radio.id;
+    }
+    CheckDlgButton(window(), baud, BST_CHECKED);
+    SetDlgItemTextA(window(), CTL_ADDRESS_EDIT, addressText.c_str());
+    SetFocus(Item(transport == TRANSPORT_SERIAL ? CTL_SERIAL_RADIO : CTL_LAN_RADIO));
+    return false;  // the focus has been set
+}
+
+void SettingsDialog::EnableRange(int first, int last, bool enable) {
+    for (int id = first; id <= last; ++id) EnableWindow(Item(id), enable ? TRUE : FALSE);
+}
+
+void SettingsDialog::EnableForLan() {
+    EnableWindow(Item(CTL_ADDRESS_EDIT), TRUE);
+    EnableRange(CTL_COM1, CTL_COM4, false);
+    EnableRange(CTL_BAUD_9600, CTL_BAUD_115200, false);
+}
+
+void SettingsDialog::EnableForSerial() {
+    EnableWindow(Item(CTL_ADDRESS_EDIT), FALSE);
+    EnableRange(CTL_COM1, CTL_COM4, true);
+    EnableRange(CTL_BAUD_9600, CTL_BAUD_115200, true);
+}
+
+void SettingsDialog::OnOK() {
+    char buffer[ADDRESS_READ_MAX + 1] = {};
+    GetDlgItemTextA(window(), CTL_ADDRESS_EDIT, buffer, sizeof buffer);
+    std::string text(buffer);
+    if (IsDlgButtonChecked(window(), CTL_SERIAL_RADIO) == BST_CHECKED) {
+        transport = TRANSPORT_SERIAL;
+        text = CutAnsi(text, ADDRESS_TEXT_MAX);
+    } else {
+        transport = TRANSPORT_LAN;
+        if (text.size() > ADDRESS_TEXT_MAX) {
+            // Too long for an address: select it all and let the user correct it.
+            HWND edit = Item(CTL_ADDRESS_EDIT);
+            SendMessageA(edit, EM_SETSEL, 0, -1);
+            SendMessageA(edit, EM_SCROLLCARET, 0, 0);
+            SetFocus(edit);
+            return;
+        }
+    }
+    addressText = text;
+    comIndex = 0;
+    if (IsDlgButtonChecked(window(), CTL_COM2) == BST_CHECKED) comIndex = 1;
+    else if (IsDlgButtonChecked(window(), CTL_COM3) == BST_CHECKED) comIndex = 2;
+    else if (IsDlgButtonChecked(window(), CTL_COM4) == BST_CHECKED) comIndex = 3;
+    baudRate = DEFAULT_BAUD_RATE;
+    for (const BaudRadio& radio : BAUD_RADIOS) {
+        if (IsDlgButtonChecked(window(), radio.id) == BST_CHECKED) {
+            baudRate = radio.rate;
+            break;
+        }
+    }
+    ModalDialog::OnOK();
+}
+
+bool SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& result) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            return OnSysCommand(wParam);
+        case WM_PAINT:
+            return OnPaint();
+        case WM_QUERYDRAGICON:
+            result = reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+            return true;
+        case WM_COMMAND:
+            if (HIWORD(wParam) != BN_CLICKED) return false;
+            if (LOWORD(wParam) == CTL_LAN_RADIO) {
+                OnLanClicked();
+                return true;
+            }
+            if (LOWORD(wParam) == CTL_SERIAL_RADIO) {
+                OnSerialClicked();
+                return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+bool SettingsDialog::OnSysCommand(WPARAM command) {
+    if ((command & 0xFFF0) != SYSCMD_ABOUT) return false;  // the default handling
+    AboutDialog about(instance());
+    about.DoModal(window());
+    return true;
+}
+
+bool SettingsDialog::OnPaint() {
+    if (!IsIconic(window())) return false;  // the default painting
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window(), &paint);
+    SendMessageA(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window(), &client);
+    int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+    EndPaint(window(), &paint);
+    return true;
+}
+
+}  // namespace quorsel

@@ -1,0 +1,92 @@
+#include "ui/win32/win32_frontend.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/startup.h"
+#include "engine/update_run.h"
+#include "res/resource_ids.h"
+#include "res/texts.h"
+#include "ui/win32/message_box.h"
+#include "ui/win32/progress_dialog.h"
+#include "ui/win32/run_link.h"
+#include "ui/win32/settings_dialog.h"
+
+namespace quorsel {
+
+namespace {
+
+class Win32Frontend : public StartupFrontend {
+public:
+    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts)
+        : instance_(instance), network_(network), serialPorts_(serialPorts), timeouts_(timeouts) {}
+
+    void ShowStartupError(const char* text) override {
+        if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
+            // String resource 103, with the exclamation icon.
+            char message[256] = {};
+            if (LoadStringA(instance_, RES_SOCKET_INIT_FAILED_STRING, message, sizeof message) <= 0) {
+                std::strncpy(message, AnsiText(text).c_str(), sizeof message - 1);
+            }
+            ShowMessageBox(nullptr, message, MB_ICONEXCLAMATION);
+            return;
+        }
+        ShowMessageBox(nullptr, AnsiText(text), 0);
+    }
+
+    bool AskSettings(UpdateJob& job) override {
+        // The same dialog object serves every showing.
+        if (!settings_) settings_ = std::make_unique<SettingsDialog>(instance_);
+        settings_->SetValues(job);
+        if (settings_->DoModal(nullptr) != IDOK) return false;
+        settings_->TakeValues(job);
+        return true;
+    }
+
+    int RunProgress(const UpdateJob& job, const std::string& programPath) override {
+        ProgressDialog dialog(instance_, job.address);
+        RunLink link(instance_, dialog);
+        RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
+        RunServices services{link,
+                             link,
+                             link,
+                             network_,
+                             serialPorts_,
+                             [](std::chrono::milliseconds pause) { Sleep(static_cast<DWORD>(pause.count())); },
+                             [](const char* text) {
+                                 std::fputs(text, stdout);
+                                 std::fflush(stdout);
+                             }};
+        CAPThread worker;
+        dialog.SetRunStarter([&] { worker.Start(settings, services); });
+        dialog.DoModal(nullptr);
+        if (!dialog.runStarted()) return EXIT_USER_ENDED;
+        // The run has ended (its last code was handled), so the worker is returning.
+        return ExitStatusFor(worker.Join());
+    }
+
+private:
+    HINSTANCE instance_;
+    Network& network_;
+    SerialPorts& serialPorts_;
+    PeerTimeouts timeouts_;
+    std::unique_ptr<SettingsDialog> settings_;
+};
+
+}  // namespace
+
+int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
+                     std::string_view commandLine) {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    Win32Frontend frontend(instance, network, serialPorts, timeouts);
+    // The container is read from the path the command line names (".exe" appended
+    // when it is missing).
+    return RunStartup(frontend, network, commandLine, std::string());
+}
+
+}  // namespace quorsel

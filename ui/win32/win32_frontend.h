@@ -1,0 +1,21 @@
+// The Win32 desktop front-end: the settings, version, progress, password and
+// power-on dialogs built from the resource script, driven by the shared start-up.
+#pragma once
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "engine/lan_protocol.h"
+#include "engine/limits.h"
+#include "engine/serial_line.h"
+
+namespace quorsel {
+
+// Runs the start-up with the Win32 dialogs and returns the process exit status
+// (the same statuses as the other front-ends). commandLine is the whole command
+// line as GetCommandLineA returns it.
+int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
+                     std::string_view commandLine);
+
+}  // namespace quorsel
