@@ -4,7 +4,10 @@
 // totals 0), which PollByte uses. ReadByte needs a bounded wait for one byte without
 // spinning; for it the port switches to the documented "wait for the first byte"
 // form (interval and multiplier MAXDWORD, total constant = the wait), and back to
-// the immediate form before the next poll. The write time-outs never change.
+// the immediate form before the next poll. One-byte writes keep the port's write
+// time-outs (3000 ms per byte + 3000 ms); a write of several bytes (a block frame)
+// switches to one total of SerialWriteBound(n), at most SERIAL_BLOCK_WRITE_TIMEOUT,
+// since the per-byte form would let a 1029-byte frame take about 51 minutes.
 //
 // Writes under Wine (8.0, COM1 mapped to a pseudo-terminal): once the prefix's
 // mount manager has set its ports up, COM1 opens through the Unix device and
@@ -57,13 +60,19 @@ bool IsPersistentError(DWORD error) {
 }
 
 
-COMMTIMEOUTS TimeoutsWithReadWait(DWORD readWait) {
+// writeTotal 0: the per-byte write time-outs; otherwise one total for the whole write.
+COMMTIMEOUTS PortTimeouts(DWORD readWait, DWORD writeTotal) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = readWait == 0 ? 0 : MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = readWait;
-    timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(SERIAL_WRITE_TIMEOUT_PER_BYTE.count());
-    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(SERIAL_WRITE_TIMEOUT_CONSTANT.count());
+    if (writeTotal == 0) {
+        timeouts.WriteTotalTimeoutMultiplier = static_cast<DWORD>(SERIAL_WRITE_TIMEOUT_PER_BYTE.count());
+        timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(SERIAL_WRITE_TIMEOUT_CONSTANT.count());
+    } else {
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = writeTotal;
+    }
     return timeouts;
 }
 
@@ -113,7 +122,7 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialLine::Open(const
         line->Release();
         return Fail(SerialOpenError::SetupFailed);
     }
-    COMMTIMEOUTS timeouts = TimeoutsWithReadWait(0);
+    COMMTIMEOUTS timeouts = PortTimeouts(0, 0);
     if (!::SetCommTimeouts(handle, &timeouts)) {
         line->Release();
         return Fail(SerialOpenError::SetupFailed);
@@ -123,22 +132,27 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialLine::Open(const
 
 Win32SerialLine::~Win32SerialLine() { Release(); }
 
-bool Win32SerialLine::UseReadWait(DWORD waitMs) {
-    if (waitMs == readWait_) return true;
-    COMMTIMEOUTS timeouts = TimeoutsWithReadWait(waitMs);
+bool Win32SerialLine::UseTimeouts(DWORD readWait, DWORD writeTotal) {
+    if (readWait == readWait_ && writeTotal == writeTotal_) return true;
+    COMMTIMEOUTS timeouts = PortTimeouts(readWait, writeTotal);
     if (!::SetCommTimeouts(handle_, &timeouts)) return false;
-    readWait_ = waitMs;
+    readWait_ = readWait;
+    writeTotal_ = writeTotal;
     return true;
 }
+
+bool Win32SerialLine::UseReadWait(DWORD waitMs) { return UseTimeouts(waitMs, writeTotal_); }
 
 bool Win32SerialLine::WriteByte(uint8_t byte) { return WriteBytes(&byte, 1); }
 
 bool Win32SerialLine::WriteBytes(const uint8_t* data, size_t n) {
     if (handle_ == INVALID_HANDLE_VALUE) return false;
     if (n == 0) return true;
-    // The port's write time-out bounds each call by 3000 * bytes + 3000 ms, the
-    // same bound the POSIX line computes for a write of n bytes.
+    // The same bound the POSIX line gives a write of n bytes: 3000 ms per byte +
+    // 3000 ms for one byte, SERIAL_BLOCK_WRITE_TIMEOUT at most for a frame.
     if (n > static_cast<size_t>(MAXDWORD)) return false;
+    const DWORD writeTotal = n == 1 ? 0 : static_cast<DWORD>(SerialWriteBound(n).count());
+    if (!UseTimeouts(readWait_, writeTotal)) return false;
     DWORD written = 0;
     const BOOL ok = ::WriteFile(handle_, data, static_cast<DWORD>(n), &written, nullptr);
     return ok && written == n;

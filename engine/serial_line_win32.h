@@ -42,10 +42,12 @@ private:
     explicit Win32SerialLine(HANDLE handle) : handle_(handle) {}
     // Applies the open-time time-outs with the given total read wait: 0 is the
     // immediate read, anything else a read that waits that long for a first byte.
+    bool UseTimeouts(DWORD readWait, DWORD writeTotal);
     bool UseReadWait(DWORD waitMs);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    DWORD readWait_ = 0;  // the read wait the port has now
+    DWORD readWait_ = 0;    // the read wait the port has now
+    DWORD writeTotal_ = 0;  // 0: per-byte write time-outs; else the total of a multi-byte write
 };
 
 class Win32SerialPorts : public SerialPorts {

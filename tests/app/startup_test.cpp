@@ -8,6 +8,7 @@
 
 #include "app/timeouts_from_environment.h"
 #include "res/texts.h"
+#include "tests/support/environment_variable.h"
 #include "tests/support/fake_network.h"
 
 namespace quorsel {
@@ -143,9 +144,11 @@ TEST(StartupTest, ExitStatusOfARunIsItsFinalCodeLess256) {
 // The variable shortens only the bounds the program adds; the serial completion
 // silence and the flash-work bound are the same as without it.
 TEST(TimeoutsFromEnvironmentTest, PeerTimeoutVariableLeavesTheFlashWorkWaitsAlone) {
-    ::setenv("QUORSEL_PEER_TIMEOUT_MS", "500", 1);
-    const PeerTimeouts timeouts = TimeoutsFromEnvironment();
-    ::unsetenv("QUORSEL_PEER_TIMEOUT_MS");
+    PeerTimeouts timeouts;
+    {
+        testing::ScopedEnvironmentVariable variable("QUORSEL_PEER_TIMEOUT_MS", "500");
+        timeouts = TimeoutsFromEnvironment();
+    }
     const PeerTimeouts defaults;
     EXPECT_EQ(timeouts.connect, milliseconds(500));
     EXPECT_EQ(timeouts.lanRead, milliseconds(500));
