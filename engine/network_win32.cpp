@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winsock.h>
 
+#include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
@@ -59,7 +61,12 @@ bool SetNonBlocking(SOCKET socket, bool on) {
     return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &mode) == 0;
 }
 
-// Owns one connected socket and closes it exactly once.
+// Owns one connected socket and closes it exactly once. A receive waits in select()
+// and then reads with one recv; a peek takes the bytes off the socket into the
+// stream's own look-ahead, from which the receive that follows is served, so a reply
+// costs one wait and one recv instead of two of each (under Wine each is a round
+// trip to its server). The wait stays in select(): after a recv that timed out by
+// SO_RCVTIMEO, Windows leaves the connection in an undefined state.
 class Win32TcpStream : public ByteStream {
 public:
     explicit Win32TcpStream(SOCKET socket) : socket_(socket) {}
@@ -75,18 +82,38 @@ public:
 
     IoResult Receive(uint8_t* buffer, size_t n, bool peek, std::chrono::milliseconds timeout) override {
         if (n == 0) return {IoStatus::Failed, 0};
+        if (aheadCount_ == 0) {
+            if (!peek) return ReceiveFromSocket(buffer, n, timeout);
+            const IoResult got = ReceiveFromSocket(ahead_.data(), std::min(n, ahead_.size()), timeout);
+            if (got.status != IoStatus::Data) return got;
+            aheadStart_ = 0;
+            aheadCount_ = got.count;
+        }
+        const size_t count = std::min(n, aheadCount_);
+        std::memcpy(buffer, ahead_.data() + aheadStart_, count);
+        if (!peek) {
+            aheadStart_ += count;
+            aheadCount_ -= count;
+        }
+        return {IoStatus::Data, count};
+    }
+
+private:
+    IoResult ReceiveFromSocket(uint8_t* buffer, size_t n, std::chrono::milliseconds timeout) {
         const int ready = WaitReadable(socket_, Clock::now() + timeout);
         if (ready < 0) return {IoStatus::Failed, 0};
         if (ready == 0) return {IoStatus::TimedOut, 0};
         const int wanted = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
-        const int got = ::recv(socket_, reinterpret_cast<char*>(buffer), wanted, peek ? MSG_PEEK : 0);
+        const int got = ::recv(socket_, reinterpret_cast<char*>(buffer), wanted, 0);
         if (got == SOCKET_ERROR) return {IoStatus::Failed, 0};
         if (got == 0) return {IoStatus::Closed, 0};
         return {IoStatus::Data, static_cast<size_t>(got)};
     }
 
-private:
     SOCKET socket_;
+    std::array<uint8_t, REPLY_BUFFER_SIZE> ahead_{};
+    size_t aheadStart_ = 0;
+    size_t aheadCount_ = 0;
 };
 
 // Owns a socket until it is handed to a stream.
