@@ -65,7 +65,7 @@ extern "C" char** environ;
 // Runs the child with its standard output on a pseudo-terminal, in a session of its
 // own (no controlling terminal, so the password still comes from standard input,
 // given as bytes). What it wrote there, or nullopt when it did not end within limit.
-std::optional<std::string> RunWithTerminalOutput(const ChildSpec& spec, std::chrono::milliseconds limit) {
+std::optional<std::string> RunWithTerminalOutput(const ChildSpec& launch, std::chrono::milliseconds limit) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return std::nullopt;
     // Opened here and handed down, so the slave side is open from before the child
@@ -77,13 +77,13 @@ std::optional<std::string> RunWithTerminalOutput(const ChildSpec& spec, std::chr
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text(*entry);
         const std::string name = text.substr(0, text.find('='));
-        bool drop = std::find(spec.unsetEnv.begin(), spec.unsetEnv.end(), name) != spec.unsetEnv.end();
-        for (const std::string& set : spec.setEnv) drop = drop || set.substr(0, set.find('=')) == name;
+        bool drop = std::find(launch.unsetEnv.begin(), launch.unsetEnv.end(), name) != launch.unsetEnv.end();
+        for (const std::string& set : launch.setEnv) drop = drop || set.substr(0, set.find('=')) == name;
         if (!drop) env.push_back(text);
     }
-    env.insert(env.end(), spec.setEnv.begin(), spec.setEnv.end());
+    env.insert(env.end(), launch.setEnv.begin(), launch.setEnv.end());
     std::vector<char*> argv, envp;
-    for (const std::string& arg : spec.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const std::string& arg : launch.argv) argv.push_back(const_cast<char*>(arg.c_str()));
     for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     argv.push_back(nullptr);
     envp.push_back(nullptr);
@@ -99,7 +99,7 @@ std::optional<std::string> RunWithTerminalOutput(const ChildSpec& spec, std::chr
     ::close(slave);
     ::close(input[0]);
     if (pid > 0) {
-        [[maybe_unused]] ssize_t written = ::write(input[1], spec.input.data(), spec.input.size());
+        [[maybe_unused]] ssize_t written = ::write(input[1], launch.input.data(), launch.input.size());
     }
     ::close(input[1]);
     std::string out;

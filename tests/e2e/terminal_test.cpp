@@ -40,16 +40,16 @@ protected:
     // terminal front-end whatever display the test runs under.
     ChildSpec Updater(const std::vector<std::string>& args, const std::string& comDevice = "",
                       const std::vector<std::string>& env = {}) const {
-        ChildSpec spec;
-        spec.argv.push_back(updater_);
-        spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+        ChildSpec launch;
+        launch.argv.push_back(updater_);
+        launch.argv.insert(launch.argv.end(), args.begin(), args.end());
         for (int n = 1; n <= 4; ++n) {
-            spec.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" +
+            launch.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" +
                                   (comDevice.empty() ? dir_.File("no-such-port") : comDevice));
         }
-        spec.setEnv.insert(spec.setEnv.end(), env.begin(), env.end());
-        spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
-        return spec;
+        launch.setEnv.insert(launch.setEnv.end(), env.begin(), env.end());
+        launch.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+        return launch;
     }
 
     TempDir dir_;
@@ -112,14 +112,14 @@ TEST_F(TerminalTest, LanRunPasswordBarAndCtrlCWhileWriting) {
     const std::string apsim = ShellQuote(BuildPath("quorsel-apsim")) + " --flash " +
                               ShellQuote(dir_.File("flash.bin")) +
                               " --model KRV001 --generation 2 --password pw --silent-at block:7";
-    ChildSpec spec;
-    spec.argv = {"/bin/sh", "-c",
+    ChildSpec launch;
+    launch.argv = {"/bin/sh", "-c",
                  ShellQuote(std::string(QUORSEL_E2E_SCRIPT_DIR) + "/run_in_netns.sh") + " " + ShellQuote(dir_.path()) +
                      " " + apsim + " -- " + ShellQuote(updater_) + " -f 192.168.1.254"};
-    spec.setEnv = {"NETNS_ON_TERMINAL=1", "QUORSEL_PEER_TIMEOUT_MS=3000"};
-    spec.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    launch.setEnv = {"NETNS_ON_TERMINAL=1", "QUORSEL_PEER_TIMEOUT_MS=3000"};
+    launch.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
     TerminalProcess updater;
-    ASSERT_TRUE(updater.Start(spec));
+    ASSERT_TRUE(updater.Start(launch));
 
     const std::string tooLong = "0123456789abcdef";  // 16 bytes
     const std::string notInCp932 = "p\xED\x95\x9C";  // "p" and a Hangul syllable
@@ -179,9 +179,9 @@ TEST_F(TerminalTest, CtrlCDuringTheSerialTransferEndsWithStatus1) {
 TEST_F(TerminalTest, PortThatCannotBeSetUpShowsItsError) {
     const std::string notALine = dir_.File("plain-file");
     WriteFile(notALine, {0});
-    ChildSpec spec = Updater({"-f", "com1"}, notALine);
-    spec.input = "pw\n";
-    const ChildResult run = RunChild(spec, RUN_LIMIT);
+    ChildSpec launch = Updater({"-f", "com1"}, notALine);
+    launch.input = "pw\n";
+    const ChildResult run = RunChild(launch, RUN_LIMIT);
     EXPECT_EQ(run.exitStatus, 32) << run.out << run.err;
     EXPECT_NE(run.err.find(TEXT_PORT_SETUP_ERROR), std::string::npos) << run.err;
     EXPECT_NE(run.out.find(TEXT_ABORTED), std::string::npos) << run.out;
