@@ -296,6 +296,10 @@ TEST_F(DesktopSerialPromptTest, CancelAtThePowerOnPromptAbortsTheRun) {
     WhenVisible<PowerOnDialog>(
         [&](PowerOnDialog& prompt) {
             progressBlocked = QApplication::activeModalWidget() == &prompt;
+            // The prompt's own thread opens the port; cancel once it has, as a user
+            // who switches the access point on too late would.
+            const auto deadline = std::chrono::steady_clock::now() + DRIVER_WAIT;
+            while (ports.opens().empty() && std::chrono::steady_clock::now() < deadline) QTest::qWait(10);
             ClickButton(prompt, ID_CANCEL_BUTTON);
         },
         "the power-on prompt");
