@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/limits.h"
+#include "engine/receive_look_ahead.h"
 
 namespace quorsel {
 
@@ -81,21 +82,8 @@ public:
     }
 
     IoResult Receive(uint8_t* buffer, size_t n, bool peek, std::chrono::milliseconds timeout) override {
-        if (n == 0) return {IoStatus::Failed, 0};
-        if (aheadCount_ == 0) {
-            if (!peek) return ReceiveFromSocket(buffer, n, timeout);
-            const IoResult got = ReceiveFromSocket(ahead_.data(), std::min(n, ahead_.size()), timeout);
-            if (got.status != IoStatus::Data) return got;
-            aheadStart_ = 0;
-            aheadCount_ = got.count;
-        }
-        const size_t count = std::min(n, aheadCount_);
-        std::memcpy(buffer, ahead_.data() + aheadStart_, count);
-        if (!peek) {
-            aheadStart_ += count;
-            aheadCount_ -= count;
-        }
-        return {IoStatus::Data, count};
+        return ahead_.Receive(buffer, n, peek,
+                              [&](uint8_t* into, size_t wanted) { return ReceiveFromSocket(into, wanted, timeout); });
     }
 
 private:
@@ -111,9 +99,7 @@ private:
     }
 
     SOCKET socket_;
-    std::array<uint8_t, REPLY_BUFFER_SIZE> ahead_{};
-    size_t aheadStart_ = 0;
-    size_t aheadCount_ = 0;
+    ReceiveLookAhead ahead_;
 };
 
 // Owns a socket until it is handed to a stream.
