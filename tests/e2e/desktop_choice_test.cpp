@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +62,15 @@ protected:
         outcome.exitStatus = rc.empty() ? -1 : std::stoi(std::string(rc.begin(), rc.end()));
         std::remove(dir_.File("updater.rc").c_str());
         return outcome;
+    }
+
+    // A desktop session's runtime folder, private to the user as a session manager
+    // makes it (a login shell, su or cron has none, and Qt would say so on stderr).
+    std::string DesktopSession() {
+        const std::filesystem::path runtime = dir_.File("runtime");
+        std::filesystem::create_directory(runtime);
+        std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+        return "XDG_RUNTIME_DIR=" + ShellQuote(runtime.string());
     }
 
     void ExpectRegion4Written() {
@@ -143,7 +153,8 @@ std::string WatchForTheModule(const std::string& env, const std::string& errFile
 TEST_F(DesktopChoiceTest, OffscreenLoadsTheModuleAndWithoutItTheTerminalIsUsed) {
     SKIP_WITHOUT_DESKTOP_MODULE();
     const std::string watch =
-        WatchForTheModule("-u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen", dir_.File("desktop.err"));
+        WatchForTheModule("-u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen " + DesktopSession(),
+                          dir_.File("desktop.err"));
     CommandResult desktop = RunShell(PrivateMounts(false) + "bash -c " + ShellQuote(watch));
     EXPECT_EQ(desktop.out, "loaded\n") << desktop.err;
     std::vector<uint8_t> err = ReadFile(dir_.File("desktop.err"));
@@ -191,7 +202,8 @@ TEST_F(DesktopChoiceTest, AnXServerThatAnswersGetsTheDesktop) {
     const std::string script =
         "Xvfb :7 -nolisten tcp -nolisten unix -nolock -screen 0 800x600x24 2>/dev/null & server=$!\n"
         "for _ in $(seq 200); do grep -q '@/tmp/.X11-unix/X7$' /proc/net/unix && break; sleep 0.05; done\n" +
-        WatchForTheModule("-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:7", dir_.File("desktop.err"));
+        WatchForTheModule("-u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:7 " + DesktopSession(),
+                          dir_.File("desktop.err"));
     // The watcher's exit ends the script: the server is stopped by the trap.
     CommandResult desktop = RunShell(PrivateMounts(false) + "unshare --net bash -c " +
                                      ShellQuote("trap 'kill $server 2>/dev/null' EXIT\n" + script));

@@ -7,7 +7,8 @@
 #   --hide-dir   DIR, when it exists, becomes an empty folder
 # The folder of X servers' sockets (/tmp/.X11-unix) is always emptied, so no X
 # server is found through a file. Root gets a mount namespace of its own; other users
-# a user namespace as well.
+# a user namespace as well. Admin commands are called by their full path: an ordinary
+# user's PATH has no /sbin.
 set -euo pipefail
 hide_qt=0
 hide_dirs=(/tmp/.X11-unix)
@@ -30,7 +31,7 @@ while [ "$1" != "--" ]; do hide_dirs+=("$1"); shift; done
 shift
 mount --make-rprivate /
 if [ "$hide_qt" = 1 ]; then
-  for library in $( (ldconfig -p | awk '$1 ~ /^libQt6.*\.so\.6$/ {print $NF}'; ls /usr/lib/*/libQt6*.so.6 /usr/lib/libQt6*.so.6 2>/dev/null) | sort -u); do
+  for library in $( (/sbin/ldconfig -p | awk '$1 ~ /^libQt6.*\.so\.6$/ {print $NF}'; ls /usr/lib/*/libQt6*.so.6 /usr/lib/libQt6*.so.6 2>/dev/null) | sort -u); do
     real=$(readlink -f "$library")
     [ -f "$real" ] || continue
     mount --bind /dev/null "$real"
