@@ -24,6 +24,8 @@ scripts/install-deps.sh
 user=quorsel-newcomer-$$
 /usr/sbin/useradd --create-home --shell /bin/bash "$user"
 cleanup() {
+  # Whatever the user's tests left in the shared temporary folders goes too, named.
+  find /tmp /var/tmp /dev/shm -user "$user" -printf 'test-as-user.sh: left behind: %p\n' -delete 2>/dev/null || true
   /usr/sbin/userdel --remove "$user" 2>/dev/null ||
     echo "test-as-user.sh: could not remove the user $user" >&2
 }
