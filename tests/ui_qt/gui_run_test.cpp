@@ -11,9 +11,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -327,11 +329,38 @@ TEST_F(DesktopSerialPromptTest, APortThatCannotBeOpenedIsReportedThenTheRunAbort
     EXPECT_EQ(end.status, U("処理を中断しました"));
 }
 
+// EXPECT_EXIT's child runs the test anew from its start and ends with _Exit, which
+// removes no folder: the child takes the updater of the parent, named in the
+// environment it inherits, and the parent's folder goes with the parent's test.
+class ParentsUpdater {
+public:
+    ParentsUpdater() {
+        if (const char* inherited = std::getenv(VARIABLE)) {
+            path_ = inherited;
+            return;
+        }
+        dir_.emplace();
+        path_ = WriteUpdater(*dir_, MakePlainImage(MIB2, "KRV001"));
+        ::setenv(VARIABLE, path_.c_str(), 1);
+    }
+    ~ParentsUpdater() {
+        if (dir_) ::unsetenv(VARIABLE);
+    }
+    ParentsUpdater(const ParentsUpdater&) = delete;
+    ParentsUpdater& operator=(const ParentsUpdater&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    static constexpr const char* VARIABLE = "QUORSEL_TEST_PARENTS_UPDATER";
+    std::optional<TempDir> dir_;
+    std::string path_;
+};
+
 // Closing the progress dialog while the run goes on ends the process at once with
 // status 1, wherever the worker is waiting. (Each case runs in a child process.)
 TEST(DesktopMidRunCloseDeathTest, CancelWhileConnectingEndsTheProcess) {
-    TempDir dir;
-    std::string updater = WriteUpdater(dir, MakePlainImage(MIB2, "KRV001"));
+    const ParentsUpdater parents;
+    const std::string& updater = parents.path();
     EXPECT_EXIT(
         {
             HangingNetwork network;
@@ -351,8 +380,8 @@ TEST(DesktopMidRunCloseDeathTest, CancelWhileConnectingEndsTheProcess) {
 }
 
 TEST(DesktopMidRunCloseDeathTest, CancelOnTheProgressDialogDuringThePasswordPromptEndsTheProcess) {
-    TempDir dir;
-    std::string updater = WriteUpdater(dir, MakePlainImage(MIB2, "KRV001"));
+    const ParentsUpdater parents;
+    const std::string& updater = parents.path();
     EXPECT_EXIT(
         {
             FakeNetwork network;
