@@ -26,6 +26,9 @@ ip link set lo up
 ip addr add 192.168.1.254/32 dev lo
 apsim_pid=""
 if [ "${apsim_args[0]}" != "none" ]; then
+  # Emptied here, not only by the simulator's redirection: that happens in the child,
+  # and until then the wait below would take the line of an earlier run in WORKDIR.
+  : >"$work/apsim.out"
   if [ "${NETNS_ON_TERMINAL:-0}" = 1 ]; then
     # Out of the terminal's process group: Ctrl-C typed for the updater must not end it.
     setsid "${apsim_args[@]}" --listen 192.168.1.254 --port 9002 >"$work/apsim.out" 2>"$work/apsim.log" &
