@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/background_search.h"
 #include "tests/support/fake_probe_network.h"
 
 namespace quorsel {
@@ -173,6 +176,42 @@ TEST(SearchAccessPoints, StopClosesEverySocketAtOnceAndReportsNothingMore) {
     EXPECT_EQ(network.open(), 0u);
     EXPECT_EQ(network.connects().size(), 16u);
     EXPECT_TRUE(listener.found.empty());  // the silent peer's bound had not passed
+}
+
+// Counts the listener's calls; read from the test's thread while the search runs.
+class CountingListener : public SearchListener {
+public:
+    void OnFound(const FoundPeer&) override { ++found; ++calls; }
+    void OnProgress(size_t, size_t) override { ++calls; }
+    std::atomic<size_t> found{0};
+    std::atomic<size_t> calls{0};
+};
+
+TEST(BackgroundSearch, RunsOnItsOwnThreadAndStopsFromAnother) {
+    FakeProbeNetwork network;  // every other address drops: only the stop ends the search in time
+    network.Script(Host(1), {FakePeerBehaviour::Answer, "KRV0012\n"});
+    CountingListener listener;
+    SearchSettings settings = Short();
+    settings.connectTimeout = 600s;
+    std::atomic<int> finishedCalls{0};
+    std::atomic<bool> finishedStopped{false};
+    BackgroundSearch search;
+    search.Start(network, Hosts(1, 20), settings, listener, [&](const SearchOutcome& outcome) {
+        finishedStopped = outcome.stopped;
+        ++finishedCalls;
+    });
+    // The answering peer is reported while the others still wait.
+    for (int i = 0; i < 1000 && listener.found == 0; ++i) std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(listener.found, 1u);
+    search.Stop();
+
+    EXPECT_TRUE(search.outcome().stopped);
+    EXPECT_EQ(finishedCalls, 1);
+    EXPECT_TRUE(finishedStopped);
+    EXPECT_EQ(network.open(), 0u);
+    const size_t callsAtStop = listener.calls;
+    std::this_thread::sleep_for(2 * SEARCH_STOP_POLL_INTERVAL);
+    EXPECT_EQ(listener.calls, callsAtStop);
 }
 
 TEST(PeerFromReply, TellsModelLinesFromOtherReplies) {
