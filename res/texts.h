@@ -56,4 +56,25 @@ inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
 // Desktop settings dialog: the window menu's entry that closes the dialog
 inline constexpr const char* TEXT_CLOSE_MENU = "閉じる(&C)";
 
+// Search of the local network for access points: the settings dialog's entry, the
+// search dialog and the table that the terminal and quorsel-scan print
+inline constexpr const char* TEXT_SEARCH_MENU = "アクセスポイントを検索...";
+inline constexpr const char* TEXT_SEARCH_CAPTION = "アクセスポイントの検索";
+inline constexpr const char* TEXT_SEARCH_PROGRESS = "検索中...";
+inline constexpr const char* TEXT_SEARCH_NONE_FOUND = "アクセスポイントが見つかりませんでした";
+inline constexpr const char* TEXT_SEARCH_AGAIN = "再検索";
+// Column headers; the address column is TEXT_IP_ADDRESS
+inline constexpr const char* TEXT_SEARCH_COLUMN_MODEL = "機種";
+inline constexpr const char* TEXT_SEARCH_COLUMN_GENERATION = "世代";
+inline constexpr const char* TEXT_SEARCH_COLUMN_FITS = "対応";
+// The fit mark in the 対応 column, and the row of a service that is no access point
+inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
+inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+
+// Terminal: the question after the numbered table of access points found
+inline constexpr const char* TEXT_SEARCH_PICK_HINT = "番号かIPアドレスを入力してください (?: 再検索)";
+// Terminal: added to the diagnostic line of a LAN run whose connect failed
+inline constexpr const char* TEXT_SEARCH_SUGGESTION =
+    "to find the access point's address, run quorsel-scan, or answer ? to the IP address question";
+
 }  // namespace quorsel
