@@ -106,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"10.79.0.20", "10.79.1.2", "172.16.0.1", "192.168.1.254"}},
         // an address reported twice is listed once
         OrderCase{"TwiceListedOnce", {{10, 0, 0, 5}, {10, 0, 0, 5}}, {0, 999}, {"10.0.0.5"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<OrderCase>& p) { return std::string(p.param.name); });
 
 // What a row shows of each answer, and that only access points are listed.
 struct RowCase {
@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RowCase{"OtherModelOld", AccessPoint({10, 0, 0, 3}, "ZLT010", '1', false), true, "ZLT010", "1", ""},
                       RowCase{"NoGenerationByte", AccessPoint({10, 0, 0, 4}, "KRV010", 0, false), true, "KRV010", "", ""},
                       RowCase{"NotAnAccessPoint", NotAccessPoint(), false, "", "", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RowCase>& p) { return std::string(p.param.name); });
 
 TEST(SearchModelTest, StateLineButtonsAndBarThroughASearchThatFindsOne) {
     SearchModel model;
