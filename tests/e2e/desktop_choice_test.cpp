@@ -168,7 +168,7 @@ TEST_F(DesktopChoiceTest, ForeignOrUnsafeModulesAreRefusedForTheTerminal) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {BuildPath("foreign-modules/later/") + MODULE,
          "has no entry quorsel_desktop_run_v2 (built for another version of quorsel)"},
-        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 1)"},
+        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 2)"},
         {BuildPath(MODULE), "may be written by other users"},
     };
     for (const auto& [source, reason] : cases) {
