@@ -21,6 +21,7 @@
 //   visible DIALOG ID 0|1   control ID is hidden (0) or visible (1)
 //   close DIALOG            sends the close request (WM_CLOSE)
 //   sysmenu DIALOG CMD      posts WM_SYSCOMMAND CMD, as the system menu does
+//   becomes DIALOG ID 0|1   until control ID is disabled (0) or enabled (1)
 //   rows DIALOG ID N        until list view ID holds N rows
 //   key DIALOG ID VK        posts the key VK (a virtual-key code) to control ID
 //   rect DIALOG             prints "x y width height" of the dialog's window
@@ -300,6 +301,13 @@ int wmain(int argc, wchar_t** argv) {
             bool wanted = next("0|1") == "1";
             bool actual = verb == "enabled" ? IsWindowEnabled(control) != FALSE : IsWindowVisible(control) != FALSE;
             if (actual != wanted) Fail(kind + " control is " + (actual ? "" : "not ") + verb);
+        } else if (verb == "becomes") {
+            std::string kind = next("dialog");
+            HWND control = Control(Wait(kind), Number(next("id").c_str()), kind);
+            bool wanted = next("0|1") == "1";
+            if (!WaitFor([&] { return (IsWindowEnabled(control) != FALSE) == wanted; })) {
+                Fail(kind + " control did not become " + (wanted ? "enabled" : "disabled"));
+            }
         } else if (verb == "close") {
             PostMessageW(Wait(next("dialog")), WM_CLOSE, 0, 0);
         } else if (verb == "sysmenu") {

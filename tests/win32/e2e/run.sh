@@ -134,7 +134,7 @@ search_pick_update() {
   start_apsim --generation 1 --listen 10.79.0.20 --exit-after-ranges 1
   start_updater
   drive wait settings click settings 1017 sysmenu settings 32 wait search text search 1033 SEARCH_AGAIN \
-        rows search 1030 1 enabled search 1033 1 enabled search 1 0 key search 1030 40 enabled search 1 1 \
+        rows search 1030 1 becomes search 1033 1 enabled search 1 0 key search 1030 40 becomes search 1 1 \
         click search 1 gone search shows settings 1004 10.79.0.20 enabled settings 1004 1 enabled settings 1005 0 \
         click settings 1 box COMPLETION_BOX icon status COMPLETE click progress 1 &&
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
