@@ -5,8 +5,8 @@
 
 #include "app/desktop_launch.h"
 #include "app/process_posix.h"
-#include "app/startup.h"
-#include "app/timeouts_from_environment.h"
+#include "job/startup.h"
+#include "job/timeouts_from_environment.h"
 #include "engine/posix_network.h"
 #include "engine/probe_network_posix.h"
 #include "engine/serial_line_posix.h"
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         return *status;
     }
     Console console;
-    TerminalFrontend frontend(console, network, serialPorts, timeouts);
+    TerminalFrontend frontend(console, network, serialPorts);
     frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
-    return RunStartup(frontend, network, commandLine, executable);
+    return RunStartup(frontend, network, commandLine, executable, timeouts);
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_job.h"
+#include "job/update_job.h"
 #include "engine/access_point_search.h"
 
 namespace quorsel {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "ui/qt/desktop_frontend.h"
 #include "ui/qt/template_dialog.h"
 #include "ui/default_search.h"
@@ -29,9 +29,9 @@ int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts
     RegisterTemplateFont();
     QApplication::setWindowIcon(ApplicationIcon());
 
-    DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts, timeouts);
+    DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts);
     frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
-    return RunStartup(frontend, network, commandLine, executablePath);
+    return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }
 
 }  // namespace quorsel

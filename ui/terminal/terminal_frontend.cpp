@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 #include "engine/update_run.h"
 #include "image/text_encoding.h"
 #include "res/texts.h"
@@ -88,8 +88,8 @@ std::optional<size_t> RowNumber(const std::string& answer, size_t rows) {
 
 }  // namespace
 
-TerminalFrontend::TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts)
-    : console_(console), network_(network), serialPorts_(serialPorts), timeouts_(timeouts) {}
+TerminalFrontend::TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts)
+    : console_(console), network_(network), serialPorts_(serialPorts) {}
 
 void TerminalFrontend::ShowStartupError(const char* text) {
     std::fprintf(stderr, "%s\n", text);
@@ -221,13 +221,11 @@ void TerminalFrontend::PrintTable(const SearchModel& model) {
     }
 }
 
-int TerminalFrontend::RunProgress(const UpdateJob& job, const std::string& programPath) {
-    lanRun_ = job.transport != TRANSPORT_SERIAL;
+int TerminalFrontend::RunProgress(const UpdateJob& job, const RunSettings& settings) {
+    lanRun_ = settings.transport != TRANSPORT_SERIAL;
     model_.emplace(job.address);
     model_->Start();
     PrintLine(model_->state().statusText);
-
-    RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
 
     RunServices services{*this,
                          *this,

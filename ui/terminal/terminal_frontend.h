@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/power_on_wait.h"
 #include "engine/run_interfaces.h"
 #include "engine/serial_line.h"
@@ -23,7 +23,7 @@ class TerminalFrontend : public StartupFrontend,
                          public PasswordPrompt,
                          public PowerOnPrompt {
 public:
-    TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts);
+    TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts);
 
     // The search that "?" at the address question starts (none: "?" is an address
     // text like any other).
@@ -32,7 +32,7 @@ public:
     // StartupFrontend
     void ShowStartupError(const char* text) override;
     bool AskSettings(UpdateJob& job) override;
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override;
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override;
 
     // StatusSink
     void Notify(StatusCode code, const TransferCounters& counters) override;
@@ -60,7 +60,6 @@ private:
     Console& console_;
     Network& network_;
     SerialPorts& serialPorts_;
-    PeerTimeouts timeouts_;
     SearchRunner::Search search_;
     bool lanRun_ = false;  // the run goes over the LAN: a failed connect suggests the search
     std::optional<ProgressModel> model_;

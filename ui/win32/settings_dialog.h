@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "app/update_job.h"
+#include "job/update_job.h"
 #include "ui/search_runner.h"
 #include "ui/win32/modal_dialog.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/update_run.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
@@ -23,10 +23,8 @@ namespace {
 
 class Win32Frontend : public StartupFrontend {
 public:
-    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                  SearchRunner::Search search)
-        : instance_(instance), network_(network), serialPorts_(serialPorts), timeouts_(timeouts),
-          search_(std::move(search)) {}
+    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, SearchRunner::Search search)
+        : instance_(instance), network_(network), serialPorts_(serialPorts), search_(std::move(search)) {}
 
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
@@ -53,10 +51,9 @@ public:
         return true;
     }
 
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override {
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override {
         ProgressDialog dialog(instance_, job.address);
         RunLink link(instance_, dialog);
-        RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
         RunServices services{link,
                              link,
                              link,
@@ -79,7 +76,6 @@ private:
     HINSTANCE instance_;
     Network& network_;
     SerialPorts& serialPorts_;
-    PeerTimeouts timeouts_;
     SearchRunner::Search search_;
     std::unique_ptr<SettingsDialog> settings_;
 };
@@ -90,10 +86,10 @@ int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPo
                      std::string_view commandLine, SearchRunner::Search search) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    Win32Frontend frontend(instance, network, serialPorts, timeouts, std::move(search));
+    Win32Frontend frontend(instance, network, serialPorts, std::move(search));
     // The container is read from the path the command line names (".exe" appended
     // when it is missing).
-    return RunStartup(frontend, network, commandLine, std::string());
+    return RunStartup(frontend, network, commandLine, std::string(), timeouts);
 }
 
 }  // namespace quorsel
