@@ -39,6 +39,11 @@ inline constexpr const char* TEXT_PASSWORD_BAD_CHARACTER = "パスワードに�
 // Terminal settings form
 inline constexpr const char* TEXT_FORM_TRANSPORT = "接続方法 (1: LAN経由でアップデート, 2: シリアル経由でアップデート)";
 inline constexpr const char* TEXT_FORM_COM_PORT = "ポート (COM1〜COM4)";
+// Terminal: the question after the numbered table of access points found
+inline constexpr const char* TEXT_SEARCH_PICK_HINT = "番号かIPアドレスを入力してください (?: 再検索)";
+// Terminal: added to the diagnostic line of a LAN run whose connect failed
+inline constexpr const char* TEXT_SEARCH_SUGGESTION =
+    "to find the access point's address, run quorsel-scan, or answer ? to the IP address question";
 // Dialog captions and message boxes
 inline constexpr const char* TEXT_APP_TITLE = "Quorsel";
 // Settings dialog
