@@ -56,4 +56,26 @@ inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
 // Desktop settings dialog: the window menu's entry that closes the dialog
 inline constexpr const char* TEXT_CLOSE_MENU = "閉じる(&C)";
 
+// Fleet update (quorsel-fleet): column headers (the address column is TEXT_IP_ADDRESS)
+inline constexpr const char* TEXT_MODEL = "機種";
+inline constexpr const char* TEXT_GENERATION = "世代";
+inline constexpr const char* TEXT_FLEET_STATE = "状態";
+inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";
+// Fleet rows that no run's status line describes
+inline constexpr const char* TEXT_FLEET_WAITING = "待機中";
+inline constexpr const char* TEXT_FLEET_SKIPPED = "対象外";
+inline constexpr const char* TEXT_FLEET_NOT_STARTED = "未実施";
+// After a busy row's status text once Ctrl-C was pressed
+inline constexpr const char* TEXT_FLEET_AWAITED = "(完了待ち)";
+inline constexpr const char* TEXT_FLEET_SEARCHING = "アクセスポイントを検索しています...";
+inline constexpr const char* TEXT_FLEET_NONE_FOUND = "アクセスポイントが見つかりません";
+// Ctrl-C: %1 is the number of access points that are still writing
+inline constexpr const char* TEXT_FLEET_STOPPING = "中断します。新しいアップデートは開始しません。";
+inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %1 台は中断できません。完了を待っています。";
+// Summary: %1 completed, %2 failed, %3 aborted, %4 not started, %5 skipped
+inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
+inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+inline constexpr const char* TEXT_FLEET_USAGE =
+    "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
+
 }  // namespace quorsel

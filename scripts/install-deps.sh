@@ -14,6 +14,7 @@ PACKAGES=(
   libxcb1 xvfb
   dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
+  nlohmann-json3-dev
 )
 
 missing=()
