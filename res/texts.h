@@ -56,9 +56,21 @@ inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
 // Desktop settings dialog: the window menu's entry that closes the dialog
 inline constexpr const char* TEXT_CLOSE_MENU = "閉じる(&C)";
 
-// Fleet update (quorsel-fleet): column headers (the address column is TEXT_IP_ADDRESS)
-inline constexpr const char* TEXT_MODEL = "機種";
-inline constexpr const char* TEXT_GENERATION = "世代";
+// Search of the local network for access points: the settings dialog's entry, the
+// search dialog and the table that the terminal and quorsel-scan print
+inline constexpr const char* TEXT_SEARCH_MENU = "アクセスポイントを検索...";
+inline constexpr const char* TEXT_SEARCH_CAPTION = "アクセスポイントの検索";
+inline constexpr const char* TEXT_SEARCH_PROGRESS = "検索中...";
+inline constexpr const char* TEXT_SEARCH_NONE_FOUND = "アクセスポイントが見つかりませんでした";
+inline constexpr const char* TEXT_SEARCH_AGAIN = "再検索";
+// Column headers; the address column is TEXT_IP_ADDRESS
+inline constexpr const char* TEXT_SEARCH_COLUMN_MODEL = "機種";
+inline constexpr const char* TEXT_SEARCH_COLUMN_GENERATION = "世代";
+inline constexpr const char* TEXT_SEARCH_COLUMN_FITS = "対応";
+// The fit mark in the 対応 column, and the row of a service that is no access point
+inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
+inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+// Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
 inline constexpr const char* TEXT_FLEET_STATE = "状態";
 inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";
 // Fleet rows that no run's status line describes
@@ -67,8 +79,6 @@ inline constexpr const char* TEXT_FLEET_SKIPPED = "対象外";
 inline constexpr const char* TEXT_FLEET_NOT_STARTED = "未実施";
 // After a busy row's status text once Ctrl-C was pressed
 inline constexpr const char* TEXT_FLEET_AWAITED = "(完了待ち)";
-inline constexpr const char* TEXT_FLEET_SEARCHING = "アクセスポイントを検索しています...";
-inline constexpr const char* TEXT_FLEET_NONE_FOUND = "アクセスポイントが見つかりません";
 // Ctrl-C: %1 is the number of access points that are still writing
 inline constexpr const char* TEXT_FLEET_STOPPING = "中断します。新しいアップデートは開始しません。";
 inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %1 台は中断できません。完了を待っています。";

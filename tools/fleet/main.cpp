@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
             plan.searched = std::move(defaults.addresses);
         }
         if (!plan.searched.empty()) {
-            std::printf("%s\n", TEXT_FLEET_SEARCHING);
+            std::printf("%s\n", TEXT_SEARCH_PROGRESS);
             std::fflush(stdout);
             SearchStop stop;
             console.OnInterrupt([&stop] { stop.Request(); });
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
     settings.run.programPath = options.firmwarePath;
     settings.run.timeouts = TimeoutsFromEnvironment();
     if (targets.empty()) {
-        std::printf("%s\n", TEXT_FLEET_NONE_FOUND);
+        std::printf("%s\n", TEXT_SEARCH_NONE_FOUND);
     } else if (NeedsPassword(targets)) {
         settings.password = TakePassword(options, console);
         if (!settings.password) return EXIT_FLEET_FAILED;

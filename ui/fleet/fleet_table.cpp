@@ -101,8 +101,8 @@ std::string FleetStatusText(const FleetEntry& entry) {
 }
 
 std::string FleetHeader() {
-    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + "  " + Padded(TEXT_MODEL, MODEL_COLUMN) + "  " +
-           Padded(TEXT_GENERATION, GENERATION_COLUMN) + "  " + Padded(TEXT_FLEET_STATE, STATUS_COLUMN) + "  " +
+    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + "  " + Padded(TEXT_SEARCH_COLUMN_MODEL, MODEL_COLUMN) + "  " +
+           Padded(TEXT_SEARCH_COLUMN_GENERATION, GENERATION_COLUMN) + "  " + Padded(TEXT_FLEET_STATE, STATUS_COLUMN) + "  " +
            std::string(TABLE_BAR_WIDTH + 7, ' ') + "  " + TEXT_FLEET_ELAPSED;
 }
 
