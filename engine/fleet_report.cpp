@@ -54,20 +54,20 @@ const char* StateName(FleetState state) {
     return "waiting";
 }
 
-nlohmann::json Regions(uint16_t optionFlags) {
-    nlohmann::json regions = nlohmann::json::array();
+nlohmann::ordered_json Regions(uint16_t optionFlags) {
+    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
     for (int region = 0; region < 6; ++region) {
         if ((optionFlags >> region) & 1u) regions.push_back(region);
     }
     return regions;
 }
 
-nlohmann::json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts) {
-    nlohmann::json record;
+nlohmann::ordered_json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts) {
+    nlohmann::ordered_json record;
     record["address"] = FormatAddress(entry.target.address);
-    record["model"] = entry.target.modelCode.empty() ? nlohmann::json(nullptr) : nlohmann::json(entry.target.modelCode);
-    record["generation"] = entry.target.generationDigit == 0 ? nlohmann::json(nullptr)
-                                                               : nlohmann::json(std::string(1, entry.target.generationDigit));
+    record["model"] = entry.target.modelCode.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(entry.target.modelCode);
+    record["generation"] = entry.target.generationDigit == 0 ? nlohmann::ordered_json(nullptr)
+                                                               : nlohmann::ordered_json(std::string(1, entry.target.generationDigit));
     record["state"] = StateName(entry.state);
     if (entry.state == FleetState::FINISHED) {
         record["outcome"] = {{"code", StatusCodeName(entry.outcome)},
@@ -81,7 +81,7 @@ nlohmann::json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts)
     record["bytesWritten"] = entry.bytesWritten;
     const auto elapsed = entry.Elapsed(entry.ended);
     record["durationSeconds"] = static_cast<double>(elapsed.count()) / 1000.0;
-    record["diagnostic"] = entry.diagnostic.empty() ? nlohmann::json(nullptr) : nlohmann::json(entry.diagnostic);
+    record["diagnostic"] = entry.diagnostic.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(entry.diagnostic);
     return record;
 }
 
@@ -89,17 +89,17 @@ nlohmann::json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts)
 
 std::string FleetReportJson(const FleetReportHeader& header, const std::vector<FleetEntry>& entries,
                             const FleetReportTexts& texts) {
-    nlohmann::json report;
+    nlohmann::ordered_json report;
     report["firmware"] = header.firmwarePath;
     report["model"] = header.modelCode;
     report["regions"] = Regions(header.optionFlags);
     report["started"] = FormatUtc(header.started);
     report["ended"] = FormatUtc(header.ended);
     report["exitStatus"] = header.exitStatus;
-    report["accessPoints"] = nlohmann::json::array();
+    report["accessPoints"] = nlohmann::ordered_json::array();
     for (const FleetEntry& entry : entries) report["accessPoints"].push_back(EntryJson(entry, texts));
     // Texts are UTF-8; anything else in a diagnostic is replaced rather than refused.
-    return report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace quorsel

@@ -122,6 +122,8 @@ int main(int argc, char** argv) {
     config.flash = flash ? &*flash : nullptr;
     config.idleTimeout = options.idleTimeout;
     config.silentHold = options.silentHold;
+    config.erasePause = options.erasePause;
+    config.blockPause = options.blockPause;
     config.lineEnd = options.lineEnd;
     config.faults = options.faults;
     config.exitAfterRanges = options.exitAfterRanges;

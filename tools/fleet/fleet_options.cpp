@@ -37,12 +37,12 @@ Result<FleetOptions, std::string> ParseFleetOptions(int argc, const char* const*
             return Fail("unknown option " + std::string(argument));
         } else if (!argument.empty() && argument[0] == '-') {
             // The letters of the firmware file's own command line.
-            if (regionsGiven) return Fail("only one option token");
+            if (regionsGiven) return Fail(std::string("only one option token"));
             if (!ApplyOptionToken(argument, options.optionFlags)) {
                 return Fail("invalid option letters " + std::string(argument));
             }
             if ((options.optionFlags & REGION_0) != 0) {
-                return Fail("region 0 is written only over the serial line");
+                return Fail(std::string("region 0 is written only over the serial line"));
             }
             regionsGiven = true;
         } else if (options.firmwarePath.empty()) {
