@@ -6,7 +6,8 @@
 # each is started as APSIM --listen ADDRESS --port 9002 --flash WORKDIR/flash-ADDRESS.bin
 # OPTIONS, its log in WORKDIR/apsim-ADDRESS.log.
 # With FLEET_INTERRUPT_LOG and FLEET_INTERRUPT_PATTERN set, the fleet gets SIGINT
-# (Ctrl-C) once that log has a line matching the pattern, and with
+# (Ctrl-C) FLEET_INTERRUPT_DELAY seconds after that log has a line matching the
+# pattern, and with
 # FLEET_SECOND_INTERRUPT=1 a second one a moment later.
 # Leaves WORKDIR/fleet.rc (the fleet's exit status). Standard input goes to the fleet.
 set -u
@@ -42,6 +43,7 @@ if [ -n "${FLEET_INTERRUPT_LOG:-}" ]; then
     kill -0 "$fleet" 2>/dev/null || break
     sleep 0.02
   done
+  sleep "${FLEET_INTERRUPT_DELAY:-0}"
   kill -INT "$fleet" 2>/dev/null
   if [ "${FLEET_SECOND_INTERRUPT:-0}" = 1 ]; then
     sleep 0.3
