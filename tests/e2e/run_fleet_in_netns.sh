@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs quorsel-fleet against several simulated access points inside a private
-# network namespace whose loopback carries 10.79.2.0/24.
+# network namespace whose loopback carries 10.79.2.0/24 (or FLEET_NETWORK, e.g.
+# 192.168.1.1/24).
 #   run_fleet_in_netns.sh WORKDIR APSIM SPEC -- FLEET [ARGS...]
 # SPEC names a file with one access point per line: "ADDRESS [APSIM OPTIONS...]";
 # each is started as APSIM --listen ADDRESS --port 9002 --flash WORKDIR/flash-ADDRESS.bin
@@ -19,7 +20,7 @@ exec unshare "${namespaces[@]}" bash -s -- "$work" "$apsim" "$spec" "$@" 3<&0 <<
 set -u
 work=$1 apsim=$2 spec=$3; shift 3
 ip link set lo up
-ip addr add 10.79.2.1/24 dev lo
+ip addr add "${FLEET_NETWORK:-10.79.2.1/24}" dev lo
 pids=()
 while read -r address options; do
   case "$address" in ''|'#'*) continue ;; esac
