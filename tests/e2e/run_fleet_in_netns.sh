@@ -10,6 +10,7 @@
 # (Ctrl-C) FLEET_INTERRUPT_DELAY seconds after that log has a line matching the
 # pattern, and with
 # FLEET_SECOND_INTERRUPT=1 a second one a moment later.
+# With FLEET_RSS_OUT set, the simulators' peak memory goes to that file.
 # Leaves WORKDIR/fleet.rc (the fleet's exit status). Standard input goes to the fleet.
 set -u
 work=$1 apsim=$2 spec=$3; shift 3
@@ -53,6 +54,10 @@ if [ -n "${FLEET_INTERRUPT_LOG:-}" ]; then
 fi
 wait "$fleet"
 echo $? >"$work/fleet.rc"
+if [ -n "${FLEET_RSS_OUT:-}" ]; then
+  # The simulators' peak resident memory, one line each in KiB.
+  for pid in "${pids[@]}"; do awk '/^VmHWM/ {print $2}' /proc/"$pid"/status 2>/dev/null; done >"$FLEET_RSS_OUT"
+fi
 for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
 for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
 exit 0
