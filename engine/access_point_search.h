@@ -19,11 +19,13 @@ namespace quorsel {
 // many non-blocking connects at once, and the machine's own subnets.
 class ProbeNetwork;
 
-// The bounds a search takes when its settings leave them 0. All sockets of a /24
-// fit in flight at once, so a /24 whose addresses all drop the attempt ends after
-// one connect bound; a LAN peer answers a connect within a few milliseconds and the
-// access point answers "INQR" at once, so both bounds leave a wide margin.
-constexpr size_t DEFAULT_SEARCH_JOBS = 255;
+// The bounds a search takes when its settings leave them 0. A whole /24 (254
+// addresses) is in flight at once, so a /24 whose addresses all drop the attempt
+// ends after one connect bound, and the widest default target, a /22 (1022), after
+// four. A LAN peer answers a connect within milliseconds (a host that is not there
+// is given up after the bound instead of the seconds its address resolution takes)
+// and the access point answers "INQR" at once: both bounds leave a wide margin.
+constexpr size_t DEFAULT_SEARCH_JOBS = 256;
 constexpr std::chrono::milliseconds DEFAULT_SEARCH_CONNECT_TIMEOUT{1000};
 constexpr std::chrono::milliseconds DEFAULT_SEARCH_REPLY_TIMEOUT{1500};
 // --jobs and SearchSettings::jobs above this are taken as this.

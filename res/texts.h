@@ -69,6 +69,9 @@ inline constexpr const char* TEXT_SEARCH_COLUMN_GENERATION = "世代";
 inline constexpr const char* TEXT_SEARCH_COLUMN_FITS = "対応";
 // The fit mark in the 対応 column, and the row of a service that is no access point
 inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
+// After the generation digit in the 世代 column: the access point's generation
+inline constexpr const char* TEXT_SEARCH_GENERATION_NEW = "新";
+inline constexpr const char* TEXT_SEARCH_GENERATION_OLD = "旧";
 inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
 // Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
 inline constexpr const char* TEXT_FLEET_STATE = "状態";

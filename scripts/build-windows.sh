@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  googletest
+  googletest nlohmann-json3-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
