@@ -108,6 +108,15 @@ if [ -x tests/win32/e2e/run.sh ]; then
   check end_to_end_under_wine
 fi
 
+if [ -x tests/win32/e2e/fleet.sh ]; then
+  # quorsel-fleet.exe: three simulated access points at once, in a namespace of its own.
+  wineserver -k 2>/dev/null || true
+  fleet_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/fleet.sh
+  }
+  check fleet_under_wine
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "test-windows: $failures check(s) failed" >&2
   exit 1
