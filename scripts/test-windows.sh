@@ -2,7 +2,8 @@
 # Builds the Windows updater and runs its tests: the imports and the absence of the
 # container signature in quorsel.exe, the portable unit tests under Wine in a
 # private prefix, packing quorsel.exe with the Linux quorsel-pack, and the
-# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) when they exist.
+# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) and quorsel-fleet.exe
+# against three simulated access points (tests/win32/e2e/fleet.sh) when they exist.
 #
 # BUILD_DIR (default build-windows) is the Windows build, LINUX_BUILD_DIR (default
 # build) the Linux one that provides quorsel-pack and quorsel-apsim.
