@@ -87,6 +87,8 @@ inline constexpr const char* TEXT_FLEET_STOPPING = "中断します。新しい�
 inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %1 台は中断できません。完了を待っています。";
 // Summary: %1 completed, %2 failed, %3 aborted, %4 not started, %5 skipped
 inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
+// While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
+inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
 inline constexpr const char* TEXT_FLEET_USAGE =
     "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";

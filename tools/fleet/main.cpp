@@ -171,7 +171,10 @@ int main(int argc, char** argv) {
         if (!settings.password) return EXIT_FLEET_FAILED;
     }
 
-    FleetTable table(stdout, console.OutputIsTerminal());
+    FleetTable table(stdout, console.OutputIsTerminal(), [&console] {
+        const FleetConsole::Size size = console.TerminalSize();
+        return std::pair<size_t, size_t>{size.columns, size.rows};
+    });
     Fleet fleet(settings, targets, *network, table);
     console.OnInterrupt([&fleet, &table] {
         const StopAnswer answer = fleet.RequestStop();

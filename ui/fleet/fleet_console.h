@@ -2,6 +2,7 @@
 // echo, and Ctrl-C handed to the fleet instead of ending the program.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,12 @@ public:
 
     // Standard output is a terminal that takes cursor movement (the live table).
     bool OutputIsTerminal() const;
+    // The terminal's size in character cells; zeros when it is not known.
+    struct Size {
+        size_t columns = 0;
+        size_t rows = 0;
+    };
+    Size TerminalSize() const;
     // One line, UTF-8: typed without echo on a terminal, else read from standard
     // input. nullopt at end of input or on Ctrl-C.
     std::optional<std::string> ReadPassword(const char* prompt);

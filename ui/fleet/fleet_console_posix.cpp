@@ -3,6 +3,7 @@
 #include "ui/fleet/fleet_console.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,6 +33,12 @@ FleetConsole::FleetConsole() : impl_(std::make_unique<Impl>()) {}
 FleetConsole::~FleetConsole() = default;
 
 bool FleetConsole::OutputIsTerminal() const { return impl_->console.StdoutIsTerminal(); }
+
+FleetConsole::Size FleetConsole::TerminalSize() const {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return Size{};
+    return Size{size.ws_col, size.ws_row};
+}
 
 std::optional<std::string> FleetConsole::ReadPassword(const char* prompt) {
     if (::isatty(STDIN_FILENO) != 1) return impl_->console.ReadLine();

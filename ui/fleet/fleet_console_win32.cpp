@@ -71,6 +71,14 @@ FleetConsole::~FleetConsole() {
 
 bool FleetConsole::OutputIsTerminal() const { return impl_->outputIsTerminal; }
 
+FleetConsole::Size FleetConsole::TerminalSize() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return Size{};
+    const auto columns = info.srWindow.Right - info.srWindow.Left + 1;
+    const auto rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+    return Size{static_cast<size_t>(columns > 0 ? columns : 0), static_cast<size_t>(rows > 0 ? rows : 0)};
+}
+
 std::optional<std::string> FleetConsole::ReadPassword(const char* prompt) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;

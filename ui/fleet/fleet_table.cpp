@@ -1,6 +1,8 @@
 #include "ui/fleet/fleet_table.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 
 #include "res/texts.h"
 #include "ui/progress_model.h"
@@ -11,9 +13,11 @@ namespace {
 constexpr size_t ADDRESS_COLUMN = 15;
 constexpr size_t MODEL_COLUMN = 6;
 constexpr size_t GENERATION_COLUMN = 4;
-constexpr size_t STATUS_COLUMN = 36;
+constexpr size_t STATUS_COLUMN = 28;
+constexpr size_t BAR_COLUMN = TABLE_BAR_WIDTH + 7;  // "[", the bar, "]", " 100%"
 constexpr const char* CURSOR_UP_FORMAT = "\x1b[%uA";
 constexpr const char* CLEAR_TO_END_OF_LINE = "\x1b[K";
+constexpr const char* CLEAR_TO_END_OF_SCREEN = "\x1b[J";
 
 // Decodes the code point at text[i] and moves i past it.
 uint32_t NextCodePoint(const std::string& text, size_t& i) {
@@ -49,7 +53,7 @@ std::string Filled(const char* format, const std::vector<size_t>& values) {
 
 std::string Bar(const FleetEntry& entry) {
     if (entry.state != FleetState::RUNNING && entry.state != FleetState::FINISHED) {
-        return std::string(TABLE_BAR_WIDTH + 7, ' ');
+        return std::string(BAR_COLUMN, ' ');
     }
     const uint64_t total = entry.counters.total;
     const uint64_t done = std::min<uint64_t>(entry.counters.done, total);
@@ -101,33 +105,63 @@ std::string FleetStatusText(const FleetEntry& entry) {
 }
 
 std::string FleetHeader() {
-    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + "  " + Padded(TEXT_SEARCH_COLUMN_MODEL, MODEL_COLUMN) + "  " +
-           Padded(TEXT_SEARCH_COLUMN_GENERATION, GENERATION_COLUMN) + "  " + Padded(TEXT_FLEET_STATE, STATUS_COLUMN) + "  " +
-           std::string(TABLE_BAR_WIDTH + 7, ' ') + "  " + TEXT_FLEET_ELAPSED;
+    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + " " + Padded(TEXT_SEARCH_COLUMN_MODEL, MODEL_COLUMN) + " " +
+           Padded(TEXT_SEARCH_COLUMN_GENERATION, GENERATION_COLUMN) + " " + Padded(TEXT_FLEET_STATE, STATUS_COLUMN) + " " +
+           std::string(BAR_COLUMN, ' ') + " " + TEXT_FLEET_ELAPSED;
 }
 
 std::string FleetRow(const FleetEntry& entry, std::chrono::steady_clock::time_point now) {
     const std::string model = entry.target.modelCode.empty() ? "-" : entry.target.modelCode;
     const std::string generation = entry.target.generationDigit == 0 ? "-" : std::string(1, entry.target.generationDigit);
     const bool timed = entry.state == FleetState::RUNNING || entry.state == FleetState::FINISHED;
-    return Padded(FormatAddress(entry.target.address), ADDRESS_COLUMN) + "  " + Padded(model, MODEL_COLUMN) + "  " +
-           Padded(generation, GENERATION_COLUMN) + "  " + Padded(FleetStatusText(entry), STATUS_COLUMN) + "  " +
-           Bar(entry) + "  " + (timed ? Elapsed(entry.Elapsed(now)) : std::string("-"));
+    return Padded(FormatAddress(entry.target.address), ADDRESS_COLUMN) + " " + Padded(model, MODEL_COLUMN) + " " +
+           Padded(generation, GENERATION_COLUMN) + " " + Padded(Truncated(FleetStatusText(entry), STATUS_COLUMN), STATUS_COLUMN) +
+           " " + Bar(entry) + " " + (timed ? Elapsed(entry.Elapsed(now)) : std::string("-"));
 }
 
 std::string FleetSummary(const std::vector<FleetEntry>& entries) {
-    size_t completed = 0, failed = 0, aborted = 0, notStarted = 0, skipped = 0;
+    size_t completed = 0, failed = 0, aborted = 0, notStarted = 0, skipped = 0, running = 0, waiting = 0;
     for (const FleetEntry& entry : entries) {
         if (entry.state == FleetState::SKIPPED) ++skipped;
-        else if (entry.state == FleetState::NOT_STARTED || entry.state == FleetState::WAITING) ++notStarted;
+        else if (entry.state == FleetState::NOT_STARTED) ++notStarted;
+        else if (entry.state == FleetState::WAITING) ++waiting;
+        else if (entry.state == FleetState::RUNNING) ++running;
         else if (entry.Completed()) ++completed;
         else if (entry.outcome == STATUS_ABORTED) ++aborted;
         else ++failed;
     }
+    if (running + waiting > 0) {
+        return Filled(TEXT_FLEET_PROGRESS_FORMAT, {completed, failed, aborted, running, waiting, skipped});
+    }
     return Filled(TEXT_FLEET_SUMMARY_FORMAT, {completed, failed, aborted, notStarted, skipped});
 }
 
-FleetTable::FleetTable(std::FILE* out, bool live) : out_(out), live_(live) {}
+std::vector<size_t> RowsThatFit(const std::vector<FleetEntry>& rows, size_t lines) {
+    std::vector<size_t> chosen(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) chosen[i] = i;
+    if (rows.size() <= lines) return chosen;
+    auto rank = [&](size_t i) {
+        return rows[i].state == FleetState::RUNNING ? 0 : rows[i].state == FleetState::WAITING ? 1 : 2;
+    };
+    std::stable_sort(chosen.begin(), chosen.end(), [&](size_t a, size_t b) { return rank(a) < rank(b); });
+    chosen.resize(lines);
+    std::sort(chosen.begin(), chosen.end());
+    return chosen;
+}
+
+std::string Truncated(const std::string& text, size_t columns) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t start = i;
+        const size_t cells = IsWide(NextCodePoint(text, i)) ? 2 : 1;
+        if (width + cells > columns) return text.substr(0, start);
+        width += cells;
+    }
+    return text;
+}
+
+FleetTable::FleetTable(std::FILE* out, bool live, TerminalSizeSource terminalSize)
+    : out_(out), live_(live), terminalSize_(std::move(terminalSize)) {}
 
 FleetTable::~FleetTable() {
     {
@@ -216,17 +250,34 @@ void FleetTable::RedrawLoop() {
 
 void FleetTable::DrawLocked() {
     const auto now = std::chrono::steady_clock::now();
+    const auto [columns, height] = terminalSize_ ? terminalSize_() : std::pair<size_t, size_t>{0, 0};
+    // A line as wide as the terminal would wrap, and the bottom line scrolls: both
+    // would move the table away from where the next frame is drawn.
+    const size_t width = columns > 1 ? columns - 1 : SIZE_MAX;
+    const size_t capacity = height > 1 ? height - 1 : SIZE_MAX;
+    const size_t fixed = 1 + notices_.size();  // header and notices
+    const size_t room = capacity > fixed ? capacity - fixed : 0;
+    // Rows that do not fit are stood for by a line that counts every row.
+    const bool summarised = rows_.size() > room;
+    const std::vector<size_t> shown = RowsThatFit(rows_, summarised && room > 0 ? room - 1 : room);
+
     std::string frame;
     if (linesDrawn_ > 0) {
         char up[16];
         std::snprintf(up, sizeof up, CURSOR_UP_FORMAT, static_cast<unsigned>(linesDrawn_));
         frame += up;
     }
-    auto line = [&](const std::string& text) { frame += "\r" + text + CLEAR_TO_END_OF_LINE + "\n"; };
+    size_t lines = 0;
+    auto line = [&](const std::string& text) {
+        frame += "\r" + Truncated(text, width) + CLEAR_TO_END_OF_LINE + "\n";
+        ++lines;
+    };
     line(FleetHeader());
-    for (const FleetEntry& row : rows_) line(FleetRow(row, now));
+    for (size_t index : shown) line(FleetRow(rows_[index], now));
+    if (summarised) line(FleetSummary(rows_));
     for (const std::string& notice : notices_) line(notice);
-    linesDrawn_ = 1 + rows_.size() + notices_.size();
+    frame += CLEAR_TO_END_OF_SCREEN;
+    linesDrawn_ = lines;
     std::fputs(frame.c_str(), out_);
     std::fflush(out_);
     dirty_ = false;

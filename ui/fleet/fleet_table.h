@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,7 +18,7 @@
 namespace quorsel {
 
 constexpr std::chrono::milliseconds TABLE_REDRAW_INTERVAL{100};
-constexpr size_t TABLE_BAR_WIDTH = 20;
+constexpr size_t TABLE_BAR_WIDTH = 8;
 
 // The status text of a row, from the status texts of the update run.
 std::string FleetStatusText(const FleetEntry& entry);
@@ -28,11 +29,23 @@ size_t DisplayWidth(const std::string& text);
 // One table row (without line end); now gives the elapsed time of running rows.
 std::string FleetRow(const FleetEntry& entry, std::chrono::steady_clock::time_point now);
 std::string FleetHeader();
+// The counts by outcome: the summary line at the end, and while runs go on the line
+// that stands for the rows a short terminal cannot show.
 std::string FleetSummary(const std::vector<FleetEntry>& entries);
+
+// The terminal's size (columns, rows) for the live table; zeros when not known.
+using TerminalSizeSource = std::function<std::pair<size_t, size_t>()>;
+
+// The rows a frame of `lines` terminal lines shows: all of them when they fit, else
+// the running ones first, then the waiting, then the rest, in their order.
+std::vector<size_t> RowsThatFit(const std::vector<FleetEntry>& rows, size_t lines);
+// text cut to at most `columns` display cells.
+std::string Truncated(const std::string& text, size_t columns);
 
 class FleetTable : public FleetObserver {
 public:
-    FleetTable(std::FILE* out, bool live);
+    // live: redraw in place on a terminal of the size that terminalSize gives.
+    FleetTable(std::FILE* out, bool live, TerminalSizeSource terminalSize = {});
     ~FleetTable() override;
     FleetTable(const FleetTable&) = delete;
     FleetTable& operator=(const FleetTable&) = delete;
@@ -51,6 +64,7 @@ private:
 
     std::FILE* out_;
     bool live_;
+    TerminalSizeSource terminalSize_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<FleetEntry> rows_;
