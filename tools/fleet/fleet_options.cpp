@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 
 namespace quorsel {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
-#include "app/timeouts_from_environment.h"
-#include "app/update_job.h"
+#include "job/exit_status.h"
+#include "job/timeouts_from_environment.h"
+#include "job/update_job.h"
 #include "engine/access_point_search.h"
 #include "engine/fleet.h"
 #include "engine/fleet_report.h"
