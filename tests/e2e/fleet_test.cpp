@@ -152,5 +152,37 @@ TEST_F(FleetTest, CtrlCWaitsForTheBusyAccessPointAndStartsNoOther) {
     EXPECT_EQ(lines.back(), "正常終了 1 台、失敗 0 台、中断 1 台、未実施 2 台、対象外 0 台") << run.out;
 }
 
+// Refused before any socket is opened: nothing needs a namespace.
+TEST_F(FleetTest, InvalidArgumentsAndUnreadableFirmware) {
+    WriteText(dir_.File("not-firmware"), "no container here\n");
+    struct Case {
+        std::string args;
+        int exitStatus;
+    };
+    const std::string firmware = ShellQuote(firmware_);
+    const Case cases[] = {
+        {"", 2},
+        {firmware + " --jobs 0 10.79.2.10", 2},
+        {firmware + " --jobs many 10.79.2.10", 2},
+        {firmware + " -fx 10.79.2.10", 2},
+        {firmware + " -b 10.79.2.10", 2},
+        {firmware + " --colour 10.79.2.10", 2},
+        {firmware + " 10.79.2.300", 2},
+        {firmware + " 10.0.0.0/8", 2},
+        {firmware + " @" + ShellQuote(dir_.File("no-such-list")), 2},
+        {ShellQuote(dir_.File("no-such-firmware")) + " 10.79.2.10", 8},
+        {ShellQuote(dir_.File("not-firmware")) + " 10.79.2.10", 8},
+    };
+    for (const Case& c : cases) {
+        const CommandResult run = RunShell(ShellQuote(BuildPath("quorsel-fleet")) + " " + c.args + " </dev/null");
+        EXPECT_EQ(run.exitStatus, c.exitStatus) << c.args << "\n" << run.out << run.err;
+        if (c.exitStatus == 2) {
+            EXPECT_NE(run.err.find("引数の指定が間違っています"), std::string::npos) << c.args << run.err;
+        } else {
+            EXPECT_NE(run.err.find("ファイルの読込みでエラーが発生しました"), std::string::npos) << c.args << run.err;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace quorsel::testing
