@@ -76,9 +76,15 @@ public:
     }
 
     IoResult Receive(uint8_t* buffer, size_t n, bool peek, std::chrono::milliseconds timeout) override {
-        const auto deadline = Clock::now() + timeout;
+        auto deadline = Clock::now() + timeout;
+        bool stopped = false;
         for (;;) {
-            if (stop_.StopNow()) return {IoStatus::Failed, 0};
+            if (!stopped && stop_.StopNow()) {
+                // A reply already on its way is still taken (the header's "OK" makes
+                // the access point busy); the wait ends within the grace.
+                stopped = true;
+                deadline = std::min(deadline, Clock::now() + STOP_REPLY_GRACE);
+            }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             const auto slice = std::clamp(left, std::chrono::milliseconds{0}, STOP_CHECK_INTERVAL);
             const IoResult result = inner_->Receive(buffer, n, peek, slice);
@@ -86,7 +92,7 @@ public:
                 if (tap_ != nullptr && !peek && result.status == IoStatus::Data) tap_->Add(buffer, result.count);
                 return result;
             }
-            if (Clock::now() >= deadline) return result;
+            if (Clock::now() >= deadline) return stopped ? IoResult{IoStatus::Failed, 0} : result;
         }
     }
 

@@ -17,6 +17,9 @@ namespace quorsel {
 // A stop that is asked for while the access point is busy waits until it is no
 // longer busy (the range has ended); the run then ends at its next wait.
 constexpr std::chrono::milliseconds STOP_CHECK_INTERVAL{100};
+// A wait under way when the stop comes still takes a reply that arrives this soon:
+// the access point may have accepted a range header just before.
+constexpr std::chrono::milliseconds STOP_REPLY_GRACE{500};
 
 class RunStopSwitch {
 public:
@@ -55,8 +58,10 @@ private:
 };
 
 // Passes every call to the platform's network; every wait on the peer is cut into
-// slices of STOP_CHECK_INTERVAL, and once the switch says StopNow() no connect, send
-// or further wait is made: the run sees a failed call at the step it was at.
+// slices of STOP_CHECK_INTERVAL. Once the switch says StopNow() no connect or send is
+// made and a wait ends within STOP_REPLY_GRACE: the run sees a failed call at the
+// step it was at. No range header is sent after a stop, and one sent before it gets
+// the grace for its answer.
 class StoppableNetwork : public Network {
 public:
     StoppableNetwork(Network& inner, RunStopSwitch& stop, InquiryTap* tap = nullptr)
