@@ -50,7 +50,7 @@ exe="$BUILD_DIR/quorsel.exe"
 
 # quorsel.exe imports only DLLs that every Windows installation has.
 imports_are_system_dlls() {
-  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32)\.dll$'
+  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi)\.dll$'
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   echo "  imports: $(echo "$dlls" | tr '\n' ' ')"
@@ -107,6 +107,14 @@ if [ -x tests/win32/e2e/run.sh ]; then
     WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/run.sh
   }
   check end_to_end_under_wine
+fi
+
+if [ -x tests/win32/e2e/scan.sh ]; then
+  wineserver -k 2>/dev/null || true
+  scan_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/scan.sh
+  }
+  check scan_under_wine
 fi
 
 if [ -x tests/win32/e2e/fleet.sh ]; then

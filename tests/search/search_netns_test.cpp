@@ -11,7 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,8 +31,7 @@ using Clock = std::chrono::steady_clock;
 // A bound from the configured timeouts, doubled for a loaded machine.
 constexpr int BOUND_SLACK = 2;
 
-class RecordingListener : public SearchListener {
-public:
+struct RecordingListener : SearchListener {
     void OnFound(const FoundPeer& peer) override { found[FormatAddress(peer.address)] = peer; }
     void OnProgress(size_t probed, size_t) override { lastProbed = probed; }
     std::map<std::string, FoundPeer> found;
@@ -85,32 +84,23 @@ TEST_F(SearchInNamespace, FindsExactlyTheAccessPointsOfASubnetAndTellsOtherServi
     EXPECT_EQ(outcome.probed, 254u);
     EXPECT_EQ(listener.lastProbed, 254u);
     EXPECT_EQ(OpenDescriptors(), descriptors);
-    struct Expected {
-        const char* address;
-        PeerKind kind;
-        const char* model;
-        char digit;
-        Generation generation;
-        bool fits;
-    };
-    const Expected expected[] = {
-        {"10.79.1.10", PeerKind::ACCESS_POINT, "KRV001", '2', Generation::New, true},
-        {"10.79.1.11", PeerKind::ACCESS_POINT, "MXD001", '1', Generation::Old, false},
-        {"10.79.1.12", PeerKind::ACCESS_POINT, "KRV001", '1', Generation::Old, true},
-        {"10.79.1.20", PeerKind::NOT_ACCESS_POINT, "", 0, Generation::Old, false},
-        {"10.79.1.21", PeerKind::NOT_ACCESS_POINT, "", 0, Generation::Old, false},
+    // address, model ("" : not an access point), generation digit, generation, fits
+    const std::tuple<std::string, std::string, char, Generation, bool> expected[] = {
+        {"10.79.1.10", "KRV001", '2', Generation::New, true}, {"10.79.1.11", "MXD001", '1', Generation::Old, false},
+        {"10.79.1.12", "KRV001", '1', Generation::Old, true}, {"10.79.1.20", "", 0, Generation::Old, false},
+        {"10.79.1.21", "", 0, Generation::Old, false},
     };
     EXPECT_EQ(listener.found.size(), std::size(expected));
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(e.address);
-        const auto found = listener.found.find(e.address);
+    for (const auto& [address, model, digit, generation, fits] : expected) {
+        SCOPED_TRACE(address);
+        const auto found = listener.found.find(address);
         ASSERT_NE(found, listener.found.end());
         const FoundPeer& peer = found->second;
-        EXPECT_EQ(peer.kind, e.kind);
-        EXPECT_EQ(peer.modelCode, e.model);
-        EXPECT_EQ(peer.generationDigit, e.digit);
-        EXPECT_EQ(peer.generation, e.generation);
-        EXPECT_EQ(peer.fitsFirmware, e.fits);
+        EXPECT_EQ(peer.kind, model.empty() ? PeerKind::NOT_ACCESS_POINT : PeerKind::ACCESS_POINT);
+        EXPECT_EQ(peer.modelCode, model);
+        EXPECT_EQ(peer.generationDigit, digit);
+        EXPECT_EQ(peer.generation, generation);
+        EXPECT_EQ(peer.fitsFirmware, fits);
     }
 }
 
@@ -130,29 +120,6 @@ TEST_F(SearchInNamespace, ASubnetThatDropsEveryAttemptEndsAfterOneConnectBound) 
     EXPECT_LT(took, BOUND_SLACK * SearchTimeBound(addresses.size(), settings));
     EXPECT_EQ(outcome.probed, 254u);
     EXPECT_TRUE(listener.found.empty());
-}
-
-TEST_F(SearchInNamespace, AStopEndsTheSearchAndClosesEverySocketAtOnce) {
-    const std::vector<Ipv4Address> addresses = Expand("10.78.0.0/24");
-    SearchSettings settings = Settings();
-    settings.connectTimeout = 60s;  // only the stop can end this search in time
-    RecordingListener listener;
-    SearchStop stop;
-    const size_t descriptors = OpenDescriptors();
-    SearchOutcome outcome;
-    Clock::time_point returned;
-    std::thread search([&] {
-        outcome = SearchAccessPoints(network, addresses, settings, listener, stop);
-        returned = Clock::now();
-    });
-    std::this_thread::sleep_for(200ms);
-    const auto requested = Clock::now();
-    stop.Request();
-    search.join();
-
-    EXPECT_TRUE(outcome.stopped);
-    EXPECT_LT(returned - requested, BOUND_SLACK * SEARCH_STOP_POLL_INTERVAL + 500ms);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 TEST_F(SearchInNamespace, TheDefaultTargetsComeFromTheInterfacesThatAreUpAndNotLoopback) {
@@ -203,13 +170,8 @@ TEST_F(ScanInNamespace, PrintsOneJsonObjectPerPeerAndMarksWhereTheFirmwareFits) 
 
 TEST_F(ScanInNamespace, ExitStatusSaysWhetherAnAccessPointWasFound) {
     testing::TempDir dir;
-    struct Case {
-        std::string arguments;
-        int exitStatus;
-        std::string outPart;  // in standard output ("" : not checked)
-        std::string errPart;  // in standard error ("" : not checked)
-    };
-    const Case cases[] = {
+    // arguments, exit status, part of standard output, part of standard error
+    const std::tuple<std::string, int, std::string, std::string> cases[] = {
         {"10.79.1.10 10.79.1.11", 0, "10.79.1.11  MXD001  1 (旧)", ""},
         {"10.79.1.20 10.79.1.2", 1, "IPアドレス", ""},
         {"--jobs 300 10.78.0.0/24", 1, "", ""},
@@ -219,12 +181,12 @@ TEST_F(ScanInNamespace, ExitStatusSaysWhetherAnAccessPointWasFound) {
         {"--color 10.79.1.10", 2, "", "unknown option --color"},
         {"--firmware " + dir.File("missing") + " 10.79.1.10", 2, "", "not found"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        const testing::CommandResult result = Scan(c.arguments);
-        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
-        EXPECT_NE(result.out.find(c.outPart), std::string::npos) << result.out;
-        EXPECT_NE(result.err.find(c.errPart), std::string::npos) << result.err;
+    for (const auto& [arguments, exitStatus, outPart, errPart] : cases) {
+        SCOPED_TRACE(arguments);
+        const testing::CommandResult result = Scan(arguments);
+        EXPECT_EQ(result.exitStatus, exitStatus) << result.err;
+        EXPECT_NE(result.out.find(outPart), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(errPart), std::string::npos) << result.err;
     }
 }
 

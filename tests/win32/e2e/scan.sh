@@ -2,7 +2,7 @@
 # quorsel-scan.exe under Wine against the Linux quorsel-apsim: two simulated access
 # points on a /24 of loopback inside a network namespace of its own, a service that
 # answers garbage, and the rest of the /24 refusing. Checks the JSON lines, the exit
-# status, and that the program imports system DLLs only.
+# status, and that the program imports system DLLs only and holds no signature.
 #
 #   tests/win32/e2e/scan.sh      (WIN_BUILD_DIR, LINUX_BUILD_DIR as for run.sh)
 set -euo pipefail
@@ -28,6 +28,14 @@ if [ "$imports" != "IPHLPAPI.DLL KERNEL32.DLL MSVCRT.DLL WSOCK32.DLL " ]; then
   exit 1
 fi
 
+# The container's signature never stands whole in a program.
+signature='@Wln'
+signature+='$ap@'
+if grep -qaF -- "$signature" "$scan"; then
+  echo "FAIL quorsel-scan.exe holds the container signature" >&2
+  exit 1
+fi
+
 ip link set lo up
 ip addr add 10.79.1.1/24 dev lo
 work=$(mktemp -d)
@@ -46,13 +54,16 @@ start_apsim --listen 10.79.1.10 --model KRV001 --generation 2
 start_apsim --listen 10.79.1.20 --model MXD001 --generation 1
 start_apsim --listen 10.79.1.30 --garbage-at inquiry --generation 2 --model KRV001
 
-# A private Wine prefix whose server runs in this namespace.
-export LANG=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=$work/prefix
+# The caller's Wine prefix, or a private one; its server must run in this namespace
+# (one started outside would own the sockets), so any other is stopped first.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX=$work/prefix
+fi
 wineserver -k >/dev/null 2>&1 || true
 mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1
 wineboot -i >/dev/null 2>&1 || true
-sleep 0.2
 
 status=0
 wine "$scan" --json 10.79.1.0/24 >"$work/out" 2>"$work/err" || status=$?
