@@ -44,7 +44,8 @@ std::string Padded(const std::string& text, size_t width) {
 std::string Filled(const char* format, const std::vector<size_t>& values) {
     std::string text = format;
     for (size_t k = 0; k < values.size(); ++k) {
-        const std::string mark = "%" + std::to_string(k + 1);
+        std::string mark(1, '%');
+        mark += std::to_string(k + 1);
         const size_t at = text.find(mark);
         if (at != std::string::npos) text.replace(at, mark.size(), std::to_string(values[k]));
     }
@@ -61,7 +62,9 @@ std::string Bar(const FleetEntry& entry) {
     const unsigned percent = total == 0 ? 0 : static_cast<unsigned>(done * 100 / total);
     char tail[8];
     std::snprintf(tail, sizeof tail, " %3u%%", percent);
-    return "[" + std::string(filled, '#') + std::string(TABLE_BAR_WIDTH - filled, '-') + "]" + tail;
+    std::string bar(1, '[');
+    bar.append(filled, '#').append(TABLE_BAR_WIDTH - filled, '-').append(1, ']').append(tail);
+    return bar;
 }
 
 std::string Elapsed(std::chrono::milliseconds elapsed) {
@@ -269,7 +272,10 @@ void FleetTable::DrawLocked() {
     }
     size_t lines = 0;
     auto line = [&](const std::string& text) {
-        frame += "\r" + Truncated(text, width) + CLEAR_TO_END_OF_LINE + "\n";
+        frame += '\r';
+        frame += Truncated(text, width);
+        frame += CLEAR_TO_END_OF_LINE;
+        frame += '\n';
         ++lines;
     };
     line(FleetHeader());
