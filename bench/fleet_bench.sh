@@ -68,7 +68,7 @@ ratio = wallN / wall1
 cpu = (user + sys_) / wallN * 100
 print(f"one access point alone:   {wall1:.2f} s wall")
 print(f"{count} access points, --jobs {count}: {wallN:.2f} s wall ({ratio:.3f}x one alone; target <= 1.15x)")
-print(f"fleet CPU time: {user + sys_:.2f} s = {cpu:.1f} % of its wall time (target < 10 %)")
+print(f"fleet CPU time: {user + sys_:.2f} s (user {user:.2f} s, system {sys_:.2f} s) = {cpu:.1f} % of its wall time (target < 10 %)")
 print(f"fleet peak memory: {rss / 1024:.1f} MiB (target < 64 MiB)")
 print(f"simulators' peak memory: {simSum / 1024:.1f} MiB for {count} ({simMax / 1024:.1f} MiB the largest)")
 PY

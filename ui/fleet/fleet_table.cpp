@@ -196,11 +196,16 @@ void FleetTable::Start(const std::vector<FleetEntry>& entries) {
 void FleetTable::EntryChanged(size_t index, const FleetEntry& entry) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (index >= rows_.size()) return;
+    const FleetEntry& was = rows_[index];
+    // Most changes move only the counters (one per block): no status line for those.
+    const bool sameStatus = was.state == entry.state && was.lastCode == entry.lastCode &&
+                            was.awaited == entry.awaited && was.outcome == entry.outcome;
     rows_[index] = entry;
     if (live_) {
         dirty_ = true;
         return;
     }
+    if (sameStatus) return;
     // The final code's line waits for the end of the run, which brings its diagnostic.
     if (entry.state == FleetState::RUNNING && IsFinalStatus(entry.lastCode)) return;
     const std::string text = FleetStatusText(entry);
