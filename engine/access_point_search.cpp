@@ -84,7 +84,7 @@ private:
             probe.deadline = Clock::now() + settings_.connectTimeout;
             probes_.push_back(std::move(probe));
             // An attempt may end at once (a refusal on this machine, for one).
-            if (!Step(probes_.back(), false)) Finish(probes_.size() - 1);
+            if (!Step(probes_.back(), true)) Finish(probes_.size() - 1);
         }
         return true;
     }
@@ -113,8 +113,10 @@ private:
         }
     }
 
-    // Moves one probe on as far as it goes without waiting. False when it is done.
+    // Moves one probe on as far as it goes without waiting, when its socket has
+    // something to tell (ready). False when it is done.
     bool Step(Probe& probe, bool ready) {
+        if (!ready) return true;
         if (probe.connecting) {
             const ConnectState state = probe.connection->ConnectResult();
             if (state == ConnectState::Pending) return true;
@@ -125,9 +127,8 @@ private:
                 Report(PeerFromReply(probe.address, {}, settings_.firmwareModel));
                 return false;
             }
-            ready = false;  // the reply is looked for once the wait reports it
+            return true;  // the reply is looked for once the wait reports it
         }
-        if (!ready) return true;
         return ReadReply(probe);
     }
 

@@ -141,9 +141,9 @@ bool Win32ProbeNetwork::Wait(std::vector<ProbeWaitEntry>& entries, std::chrono::
         }
     }
     timeval limit = TimevalOf(wait);
-    // Windows refuses a select over three empty sets; none is empty here.
-    if (::select(0, readable->fd_count > 0 ? readable.get() : nullptr, writable->fd_count > 0 ? writable.get() : nullptr,
-                 failed->fd_count > 0 ? failed.get() : nullptr, &limit) == SOCKET_ERROR) {
+    // Empty sets are passed as none; a search waits on one socket at least.
+    const auto orNone = [](const std::unique_ptr<fd_set>& set) { return set->fd_count > 0 ? set.get() : nullptr; };
+    if (::select(0, orNone(readable), orNone(writable), orNone(failed), &limit) == SOCKET_ERROR) {
         return false;
     }
     for (ProbeWaitEntry& entry : entries) {

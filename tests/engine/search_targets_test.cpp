@@ -83,9 +83,11 @@ TEST(DefaultTargets, CapsEachSubnetLeavesOutOwnAddressesAndAddsTheFactoryAddress
     const std::vector<DefaultCase> cases = {
         {"no interfaces: the factory address alone", {}, 1, {"192.168.1.254"}, {}, nullptr},
         {"a /24 without the own address",
-         {{{10, 79, 1, 5}, 24}}, 254, {"10.79.1.1", "10.79.1.254", "192.168.1.254"}, {"10.79.1.5", "10.79.1.0", "10.79.1.255"}, nullptr},
+         {{{10, 79, 1, 5}, 24}}, 254, {"10.79.1.1", "10.79.1.254", "192.168.1.254"},
+         {"10.79.1.5", "10.79.1.0", "10.79.1.255"}, nullptr},
         {"a /16 is capped at the /22 around the own address",
-         {{{172, 16, 9, 200}, 16}}, 1022, {"172.16.8.1", "172.16.11.254"}, {"172.16.7.254", "172.16.12.1", "172.16.9.200"}, nullptr},
+         {{{172, 16, 9, 200}, 16}}, 1022, {"172.16.8.1", "172.16.11.254"},
+         {"172.16.7.254", "172.16.12.1", "172.16.9.200"}, nullptr},
         {"the factory address is in the subnet once",
          {{{192, 168, 1, 10}, 24}}, 253, {"192.168.1.254"}, {"192.168.1.10"}, nullptr},
         {"the own address of another interface is left out too",

@@ -20,8 +20,8 @@ std::string ScanUsageText() {
            std::to_string(SEARCH_MAX_ADDRESSES) +
            " addresses in all.\n"
            "  --firmware FILE  mark the access points whose model the firmware file fits\n"
-           "  --json           one JSON object per line and answering address instead of\n"
-           "                   the table\n"
+           "  --json           instead of the table, one JSON object per line for each\n"
+           "                   address that answered, as it answers\n"
            "  --jobs N         connections in flight at once, 1 to " +
            std::to_string(SEARCH_MAX_JOBS) + " (default " + std::to_string(DEFAULT_SEARCH_JOBS) +
            ")\n"

@@ -45,15 +45,16 @@ size_t DisplayWidth(const std::string& utf8) {
 }
 
 std::string JsonLine(const FoundPeer& peer, bool firmwareGiven) {
-    nlohmann::ordered_json object;
+    using Json = nlohmann::ordered_json;
+    Json object;
     object["address"] = FormatAddress(peer.address);
     object["access_point"] = peer.kind == PeerKind::ACCESS_POINT;
     if (peer.kind == PeerKind::ACCESS_POINT) {
         object["model"] = peer.modelCode;
         object["generation"] = peer.generation == Generation::New ? "new" : "old";
         object["generation_digit"] =
-            peer.generationDigit == 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(std::string(1, peer.generationDigit));
-        object["fits"] = firmwareGiven ? nlohmann::ordered_json(peer.fitsFirmware) : nlohmann::ordered_json(nullptr);
+            peer.generationDigit == 0 ? Json(nullptr) : Json(std::string(1, peer.generationDigit));
+        object["fits"] = firmwareGiven ? Json(peer.fitsFirmware) : Json(nullptr);
     }
     return object.dump();
 }
