@@ -78,5 +78,24 @@ inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
 inline constexpr const char* TEXT_SEARCH_GENERATION_NEW = "新";
 inline constexpr const char* TEXT_SEARCH_GENERATION_OLD = "旧";
 inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+// Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
+inline constexpr const char* TEXT_FLEET_STATE = "状態";
+inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";
+// Fleet rows that no run's status line describes
+inline constexpr const char* TEXT_FLEET_WAITING = "待機中";
+inline constexpr const char* TEXT_FLEET_SKIPPED = "対象外";
+inline constexpr const char* TEXT_FLEET_NOT_STARTED = "未実施";
+// After a busy row's status text once Ctrl-C was pressed
+inline constexpr const char* TEXT_FLEET_AWAITED = "(完了待ち)";
+// Ctrl-C: %1 is the number of access points that are still writing
+inline constexpr const char* TEXT_FLEET_STOPPING = "中断します。新しいアップデートは開始しません。";
+inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %1 台は中断できません。完了を待っています。";
+// Summary: %1 completed, %2 failed, %3 aborted, %4 not started, %5 skipped
+inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
+// While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
+inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+inline constexpr const char* TEXT_FLEET_USAGE =
+    "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
 
 }  // namespace quorsel

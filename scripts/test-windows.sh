@@ -2,7 +2,8 @@
 # Builds the Windows updater and runs its tests: the imports and the absence of the
 # container signature in quorsel.exe, the portable unit tests under Wine in a
 # private prefix, packing quorsel.exe with the Linux quorsel-pack, and the
-# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) when they exist.
+# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) and quorsel-fleet.exe
+# against three simulated access points (tests/win32/e2e/fleet.sh) when they exist.
 #
 # BUILD_DIR (default build-windows) is the Windows build, LINUX_BUILD_DIR (default
 # build) the Linux one that provides quorsel-pack and quorsel-apsim.
@@ -114,6 +115,15 @@ if [ -x tests/win32/e2e/scan.sh ]; then
     WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/scan.sh
   }
   check scan_under_wine
+fi
+
+if [ -x tests/win32/e2e/fleet.sh ]; then
+  # quorsel-fleet.exe: three simulated access points at once, in a namespace of its own.
+  wineserver -k 2>/dev/null || true
+  fleet_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/fleet.sh
+  }
+  check fleet_under_wine
 fi
 
 if [ "$failures" -ne 0 ]; then
