@@ -3,8 +3,9 @@
 # QUORSEL_TEST_SUBSET=session builds and runs only the tests whose outcome depends on
 # who runs them and in what session (user and mount namespaces, pseudo-terminals,
 # the desktop module and Qt's platforms, the updater's terminal front-end): the
-# end-to-end tests with the choice of front-end and the terminal (label e2e), the
-# packer and the simulator (tools) and the desktop dialogs (ui_qt).
+# end-to-end tests with the choice of front-end, the terminal and the search in a
+# network namespace (label e2e), the packer and the simulator (tools) and the
+# desktop dialogs (ui_qt).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=""
@@ -12,7 +13,7 @@ select=()
 case "${QUORSEL_TEST_SUBSET:-}" in
   "") ;;
   session)
-    targets="e2e_tests tools_tests ui_qt_tests"
+    targets="e2e_tests search_netns_tests tools_tests ui_qt_tests"
     select=(-L '^(e2e|tools|ui_qt)$')
     ;;
   *) echo "test.sh: unknown QUORSEL_TEST_SUBSET '$QUORSEL_TEST_SUBSET' (known: session)" >&2; exit 2 ;;
