@@ -24,6 +24,13 @@ scripts/install-deps.sh
 user=quorsel-newcomer-$$
 /usr/sbin/useradd --create-home --shell /bin/bash "$user"
 cleanup() {
+  # A process of the user's tests that outlived them is named and ended: the user
+  # cannot be removed while it runs.
+  if pgrep -u "$user" >/dev/null; then
+    ps -u "$user" -o pid=,args= | sed 's/^/test-as-user.sh: still running: /' >&2
+    pkill -KILL -u "$user" || true
+    sleep 1
+  fi
   # Whatever the user's tests left in the shared temporary folders goes too, named.
   find /tmp /var/tmp /dev/shm -user "$user" -printf 'test-as-user.sh: left behind: %p\n' -delete 2>/dev/null || true
   /usr/sbin/userdel --remove "$user" 2>/dev/null ||
