@@ -109,9 +109,11 @@ SignedFile BuildSignedFile(const SignedCase& c, const std::string& model) {
 TEST(SignedContainer, ImageEndsWhereTheCertificateTableBeginsLessZeroPadding) {
     const std::vector<uint8_t> none;
     const std::vector<SignedCase> cases = {
-        {"no padding", PE32_PLUS, IMAGE_SIZE_2MIB, none, 2000},
-        {"three zero bytes, as signing an odd length leaves", PE32_PLUS, IMAGE_SIZE_2MIB, {0, 0, 0}, 1544},
-        {"seven zero bytes, 4 MiB image, PE32", PE32, IMAGE_SIZE_4MIB, std::vector<uint8_t>(7, 0), 8},
+        {"no padding", PE32_PLUS, IMAGE_SIZE_2MIB, none, 2000, 0, 0, none, true, {}},
+        {"three zero bytes, as signing an odd length leaves", PE32_PLUS, IMAGE_SIZE_2MIB, {0, 0, 0}, 1544, 0, 0,
+         none, true, {}},
+        {"seven zero bytes, 4 MiB image, PE32", PE32, IMAGE_SIZE_4MIB, std::vector<uint8_t>(7, 0), 8, 0, 0, none,
+         true, {}},
         {"a non-zero byte in the padding", PE32_PLUS, IMAGE_SIZE_2MIB, {0, 1, 0}, 2000, 0, 0, none, false,
          ContainerError::SignaturePaddingNotZero},
         {"eight bytes between image and table", PE32_PLUS, IMAGE_SIZE_2MIB, std::vector<uint8_t>(8, 0), 2000, 0, 0,
