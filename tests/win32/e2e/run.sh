@@ -144,7 +144,7 @@ lan_signed_firmware_file() {
     { echo "  osslsigncode verify refused the signed file" >&2; tail -3 "$work/verify.log" >&2; return 1; }
   "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/signed/quorsel-KRV001.exe" | grep -q '^signed: yes' || return 1
   start_apsim --generation 1 --exit-after-ranges 1
-  start_in "$work/signed" ./quorsel-KRV001.exe 127.0.0.1
+  start_in "$work/signed" ./quorsel-KRV001.exe -fz 127.0.0.1
   drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
@@ -171,7 +171,7 @@ PY
   "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" | grep -q '^signed: yes' ||
     { echo "  the changed file's container no longer reads" >&2; return 1; }
   start_apsim --generation 1
-  start_in "$work/changed" ./quorsel-KRV001.exe 127.0.0.1
+  start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
   drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1
   grep -q 'no longer match its Authenticode signature' "$work/updater.log" ||
     { echo "  no diagnostic about the signature" >&2; return 1; }
@@ -185,7 +185,7 @@ lan_started_through_path() {
   mkdir -p "$work/bin" "$work/elsewhere"
   cp "$work/quorsel-KRV001.exe" "$work/bin/"
   start_apsim --generation 1 --exit-after-ranges 1
-  WINEPATH=$(winepath -w "$work/bin") start_in "$work/elsewhere" cmd /c quorsel-KRV001 127.0.0.1
+  WINEPATH=$(winepath -w "$work/bin") start_in "$work/elsewhere" cmd /c quorsel-KRV001 -fz 127.0.0.1
   drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
