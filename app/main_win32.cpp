@@ -14,8 +14,10 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
     using namespace quorsel;
     const std::string commandLine = ProcessCommandLine();
+    // The container is read from the running file itself, wherever it was started from.
+    const std::string executable = RunningExecutablePath().value_or(std::string());
     const PeerTimeouts timeouts = TimeoutsFromEnvironment();
     Win32Network network;
     Win32SerialPorts serialPorts;
-    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine);
+    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable);
 }

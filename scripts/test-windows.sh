@@ -13,9 +13,9 @@ export BUILD_DIR=${BUILD_DIR:-build-windows}
 LINUX_BUILD_DIR=${LINUX_BUILD_DIR:-build}
 
 # Packages: the Linux build's, the cross toolchain (build-windows.sh), Wine, the
-# Japanese locale, a virtual display and the dialogs' font.
+# Japanese locale, a virtual display, the dialogs' font, and the signing tools.
 scripts/install-deps.sh
-PACKAGES=(wine wine64 locales xvfb xdotool fonts-ipafont-gothic binutils-mingw-w64-x86-64)
+PACKAGES=(wine wine64 locales xvfb xdotool fonts-ipafont-gothic binutils-mingw-w64-x86-64 osslsigncode openssl)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -47,9 +47,10 @@ check() {
 
 exe="$BUILD_DIR/quorsel.exe"
 
-# quorsel.exe imports only DLLs that every Windows installation has.
+# quorsel.exe imports only DLLs that every Windows installation has (wintrust.dll:
+# the check of a signed firmware file's signature).
 imports_are_system_dlls() {
-  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32)\.dll$'
+  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|wintrust)\.dll$'
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   echo "  imports: $(echo "$dlls" | tr '\n' ' ')"
@@ -62,8 +63,16 @@ holds_no_signature() {
   signature+='$ap@'
   [ "$(stat -c %s "$exe")" -gt 10000 ] && ! grep -qaF -- "$signature" "$exe"
 }
+# Every firmware file carries quorsel.exe: it has no debug information (the build
+# keeps an unstripped quorsel-debug.exe beside it).
+carries_no_debug_information() {
+  echo "  quorsel.exe: $(stat -c %s "$exe") bytes; quorsel-debug.exe: $(stat -c %s "$BUILD_DIR/quorsel-debug.exe") bytes"
+  ! x86_64-w64-mingw32-objdump -h "$exe" | grep -Eq '[[:space:]]\.debug_' &&
+    x86_64-w64-mingw32-objdump -h "$BUILD_DIR/quorsel-debug.exe" | grep -Eq '[[:space:]]\.debug_'
+}
 check imports_are_system_dlls
 check holds_no_signature
+check carries_no_debug_information
 
 # Wine in a private prefix for this run.
 # shellcheck source=scripts/wine-env.sh
@@ -92,6 +101,7 @@ packs_the_windows_updater() {
     grep -q 'KRV001' "$work/info.txt" || ok=1
     # The updater's own bytes come first, unchanged.
     cmp -s -n "$(stat -c %s "$exe")" "$exe" "$work/quorsel-KRV001.exe" || ok=1
+    echo "  firmware file for a 2 MiB image: $(stat -c %s "$work/quorsel-KRV001.exe") bytes"
   fi
   rm -rf "$work"
   return "$ok"

@@ -204,6 +204,7 @@ TEST_F(PackerTest, InfoReportsTheContainerAndItsRegions) {
         << out;
     EXPECT_NE(out.find("image size: 0x400000 (4194304)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("model: ZLT011 (index 5)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("signed: no\n"), std::string::npos) << out;
     for (size_t i = 0; i < LAYOUT_4MIB.size(); ++i) {
         const Region& r = LAYOUT_4MIB[i];
         const uint16_t raw = ExpectedChecksum(r.start, r.length, file.data() + imageStart + r.start);

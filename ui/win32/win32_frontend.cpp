@@ -80,13 +80,11 @@ private:
 }  // namespace
 
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                     std::string_view commandLine) {
+                     std::string_view commandLine, const std::string& executablePath) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     Win32Frontend frontend(instance, network, serialPorts, timeouts);
-    // The container is read from the path the command line names (".exe" appended
-    // when it is missing).
-    return RunStartup(frontend, network, commandLine, std::string());
+    return RunStartup(frontend, network, commandLine, executablePath);
 }
 
 }  // namespace quorsel

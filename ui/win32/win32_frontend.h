@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 #include "engine/lan_protocol.h"
@@ -14,8 +15,9 @@ namespace quorsel {
 
 // Runs the start-up with the Win32 dialogs and returns the process exit status
 // (the same statuses as the other front-ends). commandLine is the whole command
-// line as GetCommandLineA returns it.
+// line as GetCommandLineA returns it; executablePath (UTF-8) the running file, which
+// the container is read from (when empty, the path the command line names).
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                     std::string_view commandLine);
+                     std::string_view commandLine, const std::string& executablePath);
 
 }  // namespace quorsel

@@ -120,6 +120,76 @@ serial_port_setup_fails() {
     updater_ended_with $((288 - 256))
 }
 
+# A signed firmware file: signed with a throw-away self-signed certificate (made here
+# with openssl) by scripts/sign-firmware.sh, in a folder of its own so that its
+# caption stays quorsel-KRV001.
+sign_firmware() {
+  [ -s "$work/signed/quorsel-KRV001.exe" ] && return 0
+  mkdir -p "$work/signed"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quorsel test vendor" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$work/sign-key.pem" -out "$work/sign-cert.pem" \
+    >/dev/null 2>&1
+  QUORSEL_PACK="$LINUX_BUILD_DIR/quorsel-pack" "$root/scripts/sign-firmware.sh" "$work/sign-cert.pem" \
+    "$work/sign-key.pem" "$work/quorsel-KRV001.exe" "$work/signed/quorsel-KRV001.exe" >/dev/null
+}
+start_in() {
+  local folder=$1; shift
+  rm -f "$work/updater.rc"
+  (cd "$folder" && { wine "$@" >"$work/updater.log" 2>&1; echo $? >"$work/updater.rc"; }) &
+}
+
+lan_signed_firmware_file() {
+  sign_firmware || return 1
+  osslsigncode verify -CAfile "$work/sign-cert.pem" -in "$work/signed/quorsel-KRV001.exe" >"$work/verify.log" 2>&1 ||
+    { echo "  osslsigncode verify refused the signed file" >&2; tail -3 "$work/verify.log" >&2; return 1; }
+  "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/signed/quorsel-KRV001.exe" | grep -q '^signed: yes' || return 1
+  start_apsim --generation 1 --exit-after-ranges 1
+  start_in "$work/signed" ./quorsel-KRV001.exe -fz 127.0.0.1
+  drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# One image byte +1 and another -1 after signing: the container's sum still holds
+# (the packer still reads it), the signature's digest does not. The run refuses the
+# file before it connects: the simulator sees no connection.
+lan_signed_file_changed_after_signing() {
+  sign_firmware || return 1
+  mkdir -p "$work/changed"
+  cp "$work/signed/quorsel-KRV001.exe" "$work/changed/quorsel-KRV001.exe"
+  local image_start
+  image_start=$(( $(stat -c %s "$WIN_BUILD_DIR/quorsel.exe") + 20 + 1024 ))
+  python3 - "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) <<'PY' || return 1
+import sys
+path, at = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+up = next(i for i in range(at, at + 4096) if data[i] < 255)
+down = next(i for i in range(up + 1, up + 4096) if data[i] > 0)
+data[up] += 1
+data[down] -= 1
+open(path, "wb").write(data)
+PY
+  "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" | grep -q '^signed: yes' ||
+    { echo "  the changed file's container no longer reads" >&2; return 1; }
+  start_apsim --generation 1
+  start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
+  drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1
+  grep -q 'no longer match its Authenticode signature' "$work/updater.log" ||
+    { echo "  no diagnostic about the signature" >&2; return 1; }
+  ! grep -q 'connection 1 from' "$work/apsim.log" ||
+    { echo "  the updater connected to the access point" >&2; return 1; }
+}
+
+# Started by its bare name from another folder, found through PATH: the container
+# is read from the running file, not from the name on the command line.
+lan_started_through_path() {
+  mkdir -p "$work/bin" "$work/elsewhere"
+  cp "$work/quorsel-KRV001.exe" "$work/bin/"
+  start_apsim --generation 1 --exit-after-ranges 1
+  WINEPATH=$(winepath -w "$work/bin") start_in "$work/elsewhere" cmd /c quorsel-KRV001 -fz 127.0.0.1
+  drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
 run_case "LAN, new generation, settings and password dialogs" lan_new_generation
 run_case "LAN, old generation, address asked again" lan_old_generation
 run_case "LAN, wrong password" lan_wrong_password
@@ -127,6 +197,9 @@ export QUORSEL_PEER_TIMEOUT_MS=4000
 run_case "LAN, peer silent after block 2 (busy lock)" lan_silent_peer
 unset QUORSEL_PEER_TIMEOUT_MS
 run_case "LAN, no peer" lan_no_peer
+run_case "LAN, signed firmware file" lan_signed_firmware_file
+run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
+run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing
