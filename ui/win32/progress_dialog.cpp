@@ -8,6 +8,7 @@
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"
+#include "ui/win32/wide_text.h"
 
 namespace quorsel {
 
@@ -23,13 +24,13 @@ constexpr UINT BAR_PAINT_INTERVAL_MS = 40;
 ProgressDialog::ProgressDialog(HINSTANCE instance, std::array<uint8_t, 4> address)
     : ModalDialog(instance, RES_PROGRESS_DIALOG),
       model_(address),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(RES_APP_ICON))) {}
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(RES_APP_ICON))) {}
 
 ProgressDialog::~ProgressDialog() = default;
 
 bool ProgressDialog::OnInitDialog() {
-    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     ShowWindow(Item(IDOK), SW_HIDE);
     firstPaint_ = true;  // the model starts with the bar at 0 of 100
     return true;
@@ -70,7 +71,7 @@ void ProgressDialog::StartRun() {
     pendingCode = STATUS_NONE;
     runStarted_ = true;
     model_.Start();  // "準備中", not busy
-    SetDlgItemTextA(window(), CTL_STATUS_LINE, AnsiText(model_.state().statusText).c_str());
+    SetDlgItemTextW(window(), CTL_STATUS_LINE, WideText(model_.state().statusText).c_str());
     if (runStarter_) runStarter_();
 }
 
@@ -89,10 +90,10 @@ void ProgressDialog::BarUpdate() {
         RECT client{};
         GetClientRect(bar, &client);
         barWidth_ = client.right > client.left ? client.right - client.left : 1;
-        SendMessageA(bar, PBM_SETRANGE32, 0, barWidth_);
+        SendMessageW(bar, PBM_SETRANGE32, 0, barWidth_);
     }
     shownPixel_ = BarPixel();
-    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(shownPixel_), 0);
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shownPixel_), 0);
 }
 
 void ProgressDialog::MoveBar() {
@@ -103,9 +104,9 @@ void ProgressDialog::MoveBar() {
     // for it. So the bar takes its new position without drawing, and a timer draws
     // it, at most every BAR_PAINT_INTERVAL_MS.
     HWND bar = Item(CTL_PROGRESS_BAR);
-    SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
+    SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
     BarUpdate();
-    SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
     if (barPaintDue_) return;
     barPaintDue_ = SetTimer(window(), BAR_PAINT_TIMER, BAR_PAINT_INTERVAL_MS, nullptr) != 0;
     if (!barPaintDue_) RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -130,12 +131,12 @@ void ProgressDialog::ShowStatus() {
     const ProgressState& state = model_.state();
     if (effect.busyChanged && !effect.finished) EnableWindow(Item(IDCANCEL), state.cancelEnabled ? TRUE : FALSE);
     if (effect.barChanged) BarUpdate();
-    if (effect.textChanged) SetDlgItemTextA(window(), CTL_STATUS_LINE, AnsiText(state.statusText).c_str());
-    if (effect.completionBox) ShowMessageBox(window(), AnsiText(TEXT_COMPLETION_BOX), MB_ICONINFORMATION);
+    if (effect.textChanged) SetDlgItemTextW(window(), CTL_STATUS_LINE, WideText(state.statusText).c_str());
+    if (effect.completionBox) ShowMessageBox(window(), TEXT_COMPLETION_BOX, MB_ICONINFORMATION);
     if (effect.finished) {
         EnableWindow(Item(IDCANCEL), TRUE);
         ShowWindow(Item(IDOK), SW_SHOW);
-        SendMessageA(window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE);
+        SendMessageW(window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE);
     }
 }
 

@@ -4,11 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
 #include "app/startup.h"
 #include "engine/update_run.h"
+#include "image/wide_path_win32.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"
@@ -28,14 +30,15 @@ public:
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
             // String resource 103, with the exclamation icon.
-            char message[256] = {};
-            if (LoadStringA(instance_, RES_SOCKET_INIT_FAILED_STRING, message, sizeof message) <= 0) {
-                std::strncpy(message, AnsiText(text).c_str(), sizeof message - 1);
+            wchar_t message[256] = {};
+            if (LoadStringW(instance_, RES_SOCKET_INIT_FAILED_STRING, message, static_cast<int>(std::size(message))) > 0) {
+                ShowMessageBox(nullptr, Utf8Path(message).value_or(text), MB_ICONEXCLAMATION);
+            } else {
+                ShowMessageBox(nullptr, text, MB_ICONEXCLAMATION);
             }
-            ShowMessageBox(nullptr, message, MB_ICONEXCLAMATION);
             return;
         }
-        ShowMessageBox(nullptr, AnsiText(text), 0);
+        ShowMessageBox(nullptr, text, 0);
     }
 
     bool AskSettings(UpdateJob& job) override {
