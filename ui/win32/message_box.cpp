@@ -1,16 +1,24 @@
 #include "ui/win32/message_box.h"
 
-#include "app/process_win32.h"
 #include "ui/program_title.h"
 #include "ui/win32/wide_text.h"
 
 namespace quorsel {
 
-std::string ApplicationTitle() { return ProgramTitle(RunningExecutablePath().value_or(std::string())); }
+namespace {
+
+// Written once by the front-end before its first dialog, read by every box after.
+std::wstring& Title() {
+    static std::wstring title;
+    return title;
+}
+
+}  // namespace
+
+void SetApplicationTitle(std::string_view programPath) { Title() = WideText(ProgramTitle(programPath)); }
 
 void ShowMessageBox(HWND owner, std::string_view text, UINT icon) {
-    static const std::wstring title = WideText(ApplicationTitle());
-    MessageBoxW(owner, WideText(text).c_str(), title.c_str(), MB_OK | icon);
+    MessageBoxW(owner, WideText(text).c_str(), Title().c_str(), MB_OK | icon);
 }
 
 }  // namespace quorsel

@@ -8,9 +8,10 @@
 
 namespace quorsel {
 
-// The application's title: the running file's name (GetModuleFileNameW) without its
-// folders and extension, in UTF-8.
-std::string ApplicationTitle();
+// Sets the caption of every later message box: the application's title, the name of
+// the running file (programPath, UTF-8) without its folders and extension. Called
+// once, before the first dialog.
+void SetApplicationTitle(std::string_view programPath);
 
 // A message box with an OK button and the application's title as caption; text is
 // UTF-8 (a text of res/texts.h, or one filled from it). icon is MB_ICONINFORMATION,

@@ -15,8 +15,9 @@ namespace quorsel {
 
 // Runs the start-up with the Win32 dialogs and returns the process exit status
 // (the same statuses as the other front-ends). commandLine is the whole command
-// line as GetCommandLineA returns it; executablePath (UTF-8) the running file, which
-// the container is read from (when empty, the path the command line names).
+// line as GetCommandLineA returns it; executablePath (UTF-8) the running file: the
+// container is read from it (when empty, from the path the command line names), and
+// its name without folders and extension is the message boxes' caption.
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
                      std::string_view commandLine, const std::string& executablePath);
 
