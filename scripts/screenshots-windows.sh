@@ -22,7 +22,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-locale -a | grep -qi '^ja_JP.utf8$' || { echo "ja_JP.UTF-8 locale missing: run locale-gen" >&2; exit 2; }
+for wanted in ja_JP en_US; do
+  locale -a | grep -qi "^$wanted.utf8\$" || { echo "$wanted.UTF-8 locale missing: run locale-gen" >&2; exit 2; }
+done
 . "$root/tests/win32/e2e/session.sh"
 mkdir -p "$OUT_DIR"
 
