@@ -1,7 +1,6 @@
-// The container of a signed Windows firmware file: the PE image's security directory
-// names a certificate table after the container, and the container's data end where
-// the table begins, less up to 7 zero bytes aligning it. Unsigned programs, PE or
-// not, keep the image at the end of the file. The PE headers are built byte by byte.
+// A signed Windows firmware file: the container's data end where the certificate
+// table begins, less up to 7 zero bytes; unsigned programs, PE or not, keep the image
+// at the end of the file. The PE headers are built byte by byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -100,7 +99,6 @@ TEST(SignedContainer, ImageEndsWhereTheCertificateTableBeginsLessZeroPadding) {
         }
         const std::string path = dir.File("program.exe");
         ASSERT_TRUE(testing::WriteBytes(path, bytes));
-
         Descrambler descrambler;
         Result<ContainerInfo, ContainerError> info = OpenContainer(path, descrambler);
         if (c.error) {
