@@ -5,8 +5,8 @@
 
 #include "app/desktop_launch.h"
 #include "app/process_posix.h"
-#include "app/startup.h"
-#include "app/timeouts_from_environment.h"
+#include "job/startup.h"
+#include "job/timeouts_from_environment.h"
 #include "engine/posix_network.h"
 #include "engine/serial_line_posix.h"
 #include "ui/terminal/console_posix.h"
@@ -27,6 +27,6 @@ int main(int argc, char** argv) {
         return *status;
     }
     Console console;
-    TerminalFrontend frontend(console, network, serialPorts, timeouts);
-    return RunStartup(frontend, network, commandLine, executable);
+    TerminalFrontend frontend(console, network, serialPorts);
+    return RunStartup(frontend, network, commandLine, executable, timeouts);
 }

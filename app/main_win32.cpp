@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/process_win32.h"
-#include "app/timeouts_from_environment.h"
+#include "job/timeouts_from_environment.h"
 #include "engine/network_win32.h"
 #include "engine/serial_line_win32.h"
 #include "ui/win32/win32_frontend.h"

@@ -29,7 +29,7 @@ echo "== Starting the simulated access point on 127.0.0.1:9002 (password: demo)"
 "$BUILD/quorsel-apsim" --model KRV001 --generation 2 --password demo --flash "$work/flash.bin" \
   --listen 127.0.0.1 --port 9002 --exit-after-ranges 1 >"$work/apsim.out" 2>"$work/apsim.log" &
 apsim=$!
-for _ in $(seq 100); do [ -s "$work/apsim.out" ] && break; sleep 0.05; done
+for _ in $(seq 1200); do [ -s "$work/apsim.out" ] && break; kill -0 $apsim 2>/dev/null || break; sleep 0.05; done
 
 echo "== Updating regions 4 and 5 over the LAN: quorsel -fz 127.0.0.1"
 # setsid: without a controlling terminal the password is read from standard input.

@@ -51,7 +51,7 @@ echo "update completed, flash equals the image over 0xB000..0x1FFFFF"
 QT_QPA_PLATFORM=offscreen setsid "$work/quorsel-KRV001" </dev/null >/dev/null 2>"$work/desktop.err" &
 pid=$!
 loaded=no
-for _ in $(seq 200); do
+for _ in $(seq 1200); do
   if grep -q " /usr/lib/quorsel/quorsel-desktop.so$" /proc/$pid/maps 2>/dev/null; then loaded=yes; break; fi
   kill -0 $pid 2>/dev/null || break
   sleep 0.05

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 
 namespace quorsel {
 namespace {

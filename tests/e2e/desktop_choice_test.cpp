@@ -126,11 +126,11 @@ TEST_F(DesktopChoiceTest, DisplaysWithoutServerFallBackToTheTerminalWithTheReaso
 
 // A shell script that starts the bare updater of the build tree with no arguments and
 // the environment given: on the desktop it opens the settings dialog and waits. It
-// prints "loaded" once the process maps the module and Qt (10 s at most), then ends it.
+// prints "loaded" once the process maps the module and Qt (60 s at most), then ends it.
 std::string WatchForTheModule(const std::string& env, const std::string& errFile) {
     return "env " + env + " setsid " + ShellQuote(BuildPath("quorsel")) + " </dev/null >/dev/null 2>" +
            ShellQuote(errFile) + " & pid=$!\n"
-           "for _ in $(seq 200); do\n"
+           "for _ in $(seq 1200); do\n"
            "  if grep -q '/" + MODULE + "$' /proc/$pid/maps && grep -q libQt6Widgets /proc/$pid/maps; then\n"
            "    echo loaded; break\n"
            "  fi\n"

@@ -33,7 +33,9 @@ if [ "${apsim_args[0]}" != "none" ]; then
     "${apsim_args[@]}" --listen 192.168.1.254 --port 9002 >"$work/apsim.out" 2>"$work/apsim.log" &
   fi
   apsim_pid=$!
-  for _ in $(seq 200); do
+  # The simulator prints its address once it listens; a loaded machine may take a
+  # while to start it, so wait up to 60 s (it is checked for having died meanwhile).
+  for _ in $(seq 3000); do
     [ -s "$work/apsim.out" ] && break
     kill -0 "$apsim_pid" 2>/dev/null || break
     sleep 0.02

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace quorsel::fuzzing {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/posix_network.h"
 #include "res/texts.h"
 #include "tests/support/apsim_process.h"
@@ -137,10 +137,10 @@ void CloseProgressWhenEnded(EndState& end) {
 TEST(DesktopStartupTest, InvalidArgumentsShowTheirBoxWithoutIcon) {
     FakeNetwork network;
     FakeSerialPorts ports;
-    DesktopFrontend frontend(ApplicationTitle("/opt/tools/updater.exe"), network, ports, TestTimeouts());
+    DesktopFrontend frontend(ApplicationTitle("/opt/tools/updater.exe"), network, ports);
     BoxContents seen{};
     AnswerBox(seen, "the invalid-arguments box");
-    int status = RunStartup(frontend, network, Quoted("/opt/tools/updater") + " -x", "");
+    int status = RunStartup(frontend, network, Quoted("/opt/tools/updater") + " -x", "", TestTimeouts());
     EXPECT_EQ(status, EXIT_INVALID_ARGUMENTS);
     EXPECT_EQ(seen.text, U("引数の指定が間違っています"));
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
@@ -153,10 +153,10 @@ TEST(DesktopStartupTest, SocketLayerFailureShowsTheExclamationBox) {
     FakeNetwork network;
     network.SetLibraryStarts(false);
     FakeSerialPorts ports;
-    DesktopFrontend frontend("quorsel", network, ports, TestTimeouts());
+    DesktopFrontend frontend("quorsel", network, ports);
     BoxContents seen{};
     AnswerBox(seen, "the socket-layer box");
-    int status = RunStartup(frontend, network, Quoted("/usr/bin/quorsel"), "");
+    int status = RunStartup(frontend, network, Quoted("/usr/bin/quorsel"), "", TestTimeouts());
     EXPECT_EQ(status, EXIT_SOCKET_LAYER);
     EXPECT_EQ(seen.text, U("Windows ｿｹｯﾄの初期化に失敗しました。"));
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
@@ -166,7 +166,7 @@ TEST(DesktopStartupTest, SocketLayerFailureShowsTheExclamationBox) {
 TEST(DesktopStartupTest, AnInvalidAddressShowsTheSettingsAgainWithTheTypedText) {
     FakeNetwork network;
     FakeSerialPorts ports;
-    DesktopFrontend frontend("quorsel", network, ports, TestTimeouts());
+    DesktopFrontend frontend("quorsel", network, ports);
     QString secondShowing;
     WhenVisible<SettingsDialog>(
         [&](SettingsDialog& first) {
@@ -180,7 +180,7 @@ TEST(DesktopStartupTest, AnInvalidAddressShowsTheSettingsAgainWithTheTypedText) 
                 "the second showing");
         },
         "the settings dialog");
-    int status = RunStartup(frontend, network, Quoted("/usr/bin/quorsel"), "");
+    int status = RunStartup(frontend, network, Quoted("/usr/bin/quorsel"), "", TestTimeouts());
     EXPECT_EQ(status, EXIT_USER_ENDED);
     EXPECT_EQ(secondShowing, "1.2.3");
     EXPECT_TRUE(network.connects().empty()) << "nothing was run";
@@ -210,7 +210,7 @@ TEST_F(DesktopLanRunTest, SettingsPasswordAndCompletionThroughTheDialogs) {
     ASSERT_TRUE(StartSimulator({"--model", "KRV001", "--generation", "2", "--password", "secret"}));
     RedirectingNetwork network(apsim_.port());
     FakeSerialPorts ports;
-    DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+    DesktopFrontend frontend("updater", network, ports, ShortSleep);
 
     WhenVisible<SettingsDialog>(
         [](SettingsDialog& settings) {
@@ -240,7 +240,7 @@ TEST_F(DesktopLanRunTest, SettingsPasswordAndCompletionThroughTheDialogs) {
     EndState end;
     CloseProgressWhenEnded(end);
 
-    int status = RunStartup(frontend, network, Quoted(updater_), updater_);
+    int status = RunStartup(frontend, network, Quoted(updater_), updater_, TestTimeouts());
     EXPECT_EQ(status, EXIT_COMPLETED) << apsim_.Log();
     EXPECT_EQ(statusAtPassword, U("接続中"));
     EXPECT_TRUE(cancelUsableAtPassword) << "the progress dialog is not blocked by the password prompt";
@@ -261,10 +261,10 @@ TEST_F(DesktopLanRunTest, AFailureEndsWithItsCodesExitStatus) {
     ASSERT_TRUE(StartSimulator({"--model", "KRV010", "--generation", "1"}));
     RedirectingNetwork network(apsim_.port());
     FakeSerialPorts ports;
-    DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+    DesktopFrontend frontend("updater", network, ports, ShortSleep);
     EndState end;
     CloseProgressWhenEnded(end);
-    int status = RunStartup(frontend, network, Quoted(updater_) + " -f 127.0.0.1", updater_);
+    int status = RunStartup(frontend, network, Quoted(updater_) + " -f 127.0.0.1", updater_, TestTimeouts());
     EXPECT_EQ(status, ExitStatusFor(STATUS_WRONG_MODEL));
     EXPECT_EQ(end.status, U("違う機種のファイルです"));
     EXPECT_EQ(FindVisible<PasswordDialog>(), nullptr);
@@ -279,11 +279,11 @@ protected:
 
     int Run(FakeSerialPorts& ports, EndState& end) {
         FakeNetwork network;
-        DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+        DesktopFrontend frontend("updater", network, ports, ShortSleep);
         WhenVisible<PasswordDialog>([](PasswordDialog& password) { ClickButton(password, ID_OK_BUTTON); },
                                     "the password dialog");
         CloseProgressWhenEnded(end);
-        return RunStartup(frontend, network, Quoted(updater_) + " -b com3", updater_);
+        return RunStartup(frontend, network, Quoted(updater_) + " -b com3", updater_, TestTimeouts());
     }
 
     TempDir dir_;
@@ -336,14 +336,14 @@ TEST(DesktopMidRunCloseDeathTest, CancelWhileConnectingEndsTheProcess) {
         {
             HangingNetwork network;
             FakeSerialPorts ports;
-            DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+            DesktopFrontend frontend("updater", network, ports, ShortSleep);
             When(
                 [] {
                     ProgressDialog* progress = FindVisible<ProgressDialog>();
                     return progress != nullptr && TextOf(progress->control(ID_STATUS_LINE)) == U("接続中");
                 },
                 [] { ClickButton(*FindVisible<ProgressDialog>(), ID_CANCEL_BUTTON); }, "connecting");
-            RunStartup(frontend, network, Quoted(updater) + " -f 127.0.0.1", updater);
+            RunStartup(frontend, network, Quoted(updater) + " -f 127.0.0.1", updater, TestTimeouts());
             std::fprintf(stderr, "start-up returned\n");
             std::exit(9);
         },
@@ -358,11 +358,11 @@ TEST(DesktopMidRunCloseDeathTest, CancelOnTheProgressDialogDuringThePasswordProm
             FakeNetwork network;
             network.AddPeer()->AwaitSend().Deliver("KRV0012\n");
             FakeSerialPorts ports;
-            DesktopFrontend frontend("updater", network, ports, TestTimeouts(), ShortSleep);
+            DesktopFrontend frontend("updater", network, ports, ShortSleep);
             WhenVisible<PasswordDialog>(
                 [](PasswordDialog&) { ClickButton(*FindVisible<ProgressDialog>(), ID_CANCEL_BUTTON); },
                 "the password dialog");
-            RunStartup(frontend, network, Quoted(updater) + " -f 127.0.0.1", updater);
+            RunStartup(frontend, network, Quoted(updater) + " -f 127.0.0.1", updater, TestTimeouts());
             std::exit(9);
         },
         ::testing::ExitedWithCode(EXIT_USER_ENDED), "");

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/serial_line_posix.h"
 #include "tests/support/apsim_process.h"
 #include "tests/support/container_builder.h"
@@ -81,7 +81,7 @@ TEST(DesktopSerialRunTest, PasswordThenOnePowerOnPromptPerRangeThenCompletion) {
     DevicePorts ports(apsim.device());
     PeerTimeouts timeouts;
     timeouts.serialAnswer = milliseconds(5000);
-    DesktopFrontend frontend("updater", network, ports, timeouts,
+    DesktopFrontend frontend("updater", network, ports,
                              [](milliseconds pause) { std::this_thread::sleep_for(std::min(pause, SHORT_PAUSE)); });
 
     // Counts the power-on prompts as they come and go, and what they were over.
@@ -131,7 +131,7 @@ TEST(DesktopSerialRunTest, PasswordThenOnePowerOnPromptPerRangeThenCompletion) {
         },
         "the end of the run", milliseconds(30000));
 
-    int status = RunStartup(frontend, network, "\"" + updater + "\" -ef com2", updater);
+    int status = RunStartup(frontend, network, "\"" + updater + "\" -ef com2", updater, timeouts);
     watcher.stop();
     EXPECT_EQ(status, EXIT_COMPLETED) << apsim.Log();
     EXPECT_EQ(finalStatus, QString::fromUtf8("正常終了"));

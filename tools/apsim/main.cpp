@@ -68,8 +68,43 @@ int RunSerial(const quorsel::apsim::Options& options, const quorsel::apsim::Acce
     return RunSerialService(pty.value(), config);
 }
 
+// The LAN side: a listener on the given address and port.
+int RunLan(const quorsel::apsim::Options& options, const quorsel::apsim::AccessPoint& accessPoint,
+           quorsel::apsim::FlashStore* flash) {
+    using namespace quorsel::apsim;
+    auto listener = TcpListener::Open(options.listenAddress, options.port);
+    if (!listener) {
+        LogEvent(listener.error());
+        return EXIT_SETUP_FAILED;
+    }
+    // The first line on stdout is the port, for whoever started the simulator with port 0.
+    std::printf("%u\n", static_cast<unsigned>(listener->port()));
+    std::fflush(stdout);
+
+    char flashSizeText[32];
+    std::snprintf(flashSizeText, sizeof flashSizeText, "0x%x", accessPoint.flashSize);
+    LogEvent("listening on " + options.listenAddress + ":" + std::to_string(listener->port()) + " as " +
+             accessPoint.model + " generation " + accessPoint.generation + " (" +
+             (accessPoint.NewGeneration() ? "new: 20-byte header, password, stored bytes"
+                                          : "old: 16-byte header, plain bytes") +
+             "), flash " + flashSizeText + " bytes" + (flash ? " in " + flash->path() : std::string(", not stored")));
+    LogEvent("faults: " + options.faults.Describe());
+
+    LanServiceConfig config;
+    config.accessPoint = accessPoint;
+    config.flash = flash;
+    config.idleTimeout = options.idleTimeout;
+    config.silentHold = options.silentHold;
+    config.lineEnd = options.lineEnd;
+    config.faults = options.faults;
+    config.exitAfterRanges = options.exitAfterRanges;
+    config.maxConnections = options.maxConnections;
+    return RunLanService(listener.value(), config);
+}
+
 }  // namespace
 
+// Parse the options, compose the access point and its flash store, run one side.
 int main(int argc, char** argv) {
     using namespace quorsel::apsim;
 
@@ -99,32 +134,5 @@ int main(int argc, char** argv) {
     }
     if (options.serial) return RunSerial(options, accessPoint.value(), flash ? &*flash : nullptr);
 
-    auto listener = TcpListener::Open(options.listenAddress, options.port);
-    if (!listener) {
-        LogEvent(listener.error());
-        return EXIT_SETUP_FAILED;
-    }
-    // The first line on stdout is the port, for whoever started the simulator with port 0.
-    std::printf("%u\n", static_cast<unsigned>(listener->port()));
-    std::fflush(stdout);
-
-    char flashSizeText[32];
-    std::snprintf(flashSizeText, sizeof flashSizeText, "0x%x", accessPoint->flashSize);
-    LogEvent("listening on " + options.listenAddress + ":" + std::to_string(listener->port()) + " as " +
-             accessPoint->model + " generation " + accessPoint->generation + " (" +
-             (accessPoint->NewGeneration() ? "new: 20-byte header, password, stored bytes"
-                                           : "old: 16-byte header, plain bytes") +
-             "), flash " + flashSizeText + " bytes" + (flash ? " in " + flash->path() : std::string(", not stored")));
-    LogEvent("faults: " + options.faults.Describe());
-
-    LanServiceConfig config;
-    config.accessPoint = accessPoint.value();
-    config.flash = flash ? &*flash : nullptr;
-    config.idleTimeout = options.idleTimeout;
-    config.silentHold = options.silentHold;
-    config.lineEnd = options.lineEnd;
-    config.faults = options.faults;
-    config.exitAfterRanges = options.exitAfterRanges;
-    config.maxConnections = options.maxConnections;
-    return RunLanService(listener.value(), config);
+    return RunLan(options, accessPoint.value(), flash ? &*flash : nullptr);
 }

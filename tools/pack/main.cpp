@@ -84,6 +84,7 @@ int Extract(const std::string& path, const std::string& outPath) {
     return EXIT_OK;
 }
 
+// Parses the arguments and runs the one command they name.
 int Run(const std::vector<std::string>& args) {
     if (!args.empty() && args[0] == "--info") {
         if (args.size() != 2) return Failed(USAGE);

@@ -32,12 +32,10 @@ QString ApplicationTitle(const char* programPath) {
     return QFileInfo(QString::fromLocal8Bit(programPath)).completeBaseName();
 }
 
-DesktopFrontend::DesktopFrontend(QString appTitle, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
-                                 Sleep sleep)
+DesktopFrontend::DesktopFrontend(QString appTitle, Network& network, SerialPorts& serialPorts, Sleep sleep)
     : appTitle_(std::move(appTitle)),
       network_(network),
       serialPorts_(serialPorts),
-      timeouts_(timeouts),
       sleep_(sleep ? std::move(sleep) : Sleep([](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); })) {}
 
 DesktopFrontend::~DesktopFrontend() = default;
@@ -57,11 +55,10 @@ bool DesktopFrontend::AskSettings(UpdateJob& job) {
     return true;
 }
 
-int DesktopFrontend::RunProgress(const UpdateJob& job, const std::string& programPath) {
+int DesktopFrontend::RunProgress(const UpdateJob& job, const RunSettings& settings) {
     ProgressDialog dialog(job.address, appTitle_);
     RunBridge bridge(dialog, appTitle_);
 
-    RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
     RunServices services{bridge,
                          bridge,
                          bridge,

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
 #include "engine/serial_line.h"
@@ -24,8 +24,7 @@ public:
 
     // appTitle: the caption of every message box (the program file's name without
     // its extension). sleep serves the run's fixed pauses.
-    DesktopFrontend(QString appTitle, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
-                    Sleep sleep = nullptr);
+    DesktopFrontend(QString appTitle, Network& network, SerialPorts& serialPorts, Sleep sleep = nullptr);
     ~DesktopFrontend() override;
     DesktopFrontend(const DesktopFrontend&) = delete;
     DesktopFrontend& operator=(const DesktopFrontend&) = delete;
@@ -36,13 +35,12 @@ public:
     // Shows the progress dialog, which starts the run on its first paint. When the
     // user closes it before the run has ended, the process ends at once with
     // EXIT_USER_ENDED (the worker may be blocked anywhere and is never joined).
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override;
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override;
 
 private:
     QString appTitle_;
     Network& network_;
     SerialPorts& serialPorts_;
-    PeerTimeouts timeouts_;
     Sleep sleep_;
     std::unique_ptr<SettingsDialog> settings_;
 };

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "ui/qt/desktop_frontend.h"
 #include "ui/qt/template_dialog.h"
 
@@ -27,8 +27,8 @@ int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts
     RegisterTemplateFont();
     QApplication::setWindowIcon(ApplicationIcon());
 
-    DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts, timeouts);
-    return RunStartup(frontend, network, commandLine, executablePath);
+    DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts);
+    return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }
 
 }  // namespace quorsel

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/startup.h"
+#include "job/exit_status.h"
 #include "ui/qt/desktop_main.h"
 
 extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v1(

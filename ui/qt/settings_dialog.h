@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/update_job.h"
+#include "job/update_job.h"
 #include "ui/qt/template_dialog.h"
 
 class QAction;

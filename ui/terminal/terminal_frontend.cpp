@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 #include "engine/update_run.h"
 #include "image/text_encoding.h"
 #include "res/texts.h"
@@ -49,8 +49,8 @@ private:
 
 }  // namespace
 
-TerminalFrontend::TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts)
-    : console_(console), network_(network), serialPorts_(serialPorts), timeouts_(timeouts) {}
+TerminalFrontend::TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts)
+    : console_(console), network_(network), serialPorts_(serialPorts) {}
 
 void TerminalFrontend::ShowStartupError(const char* text) {
     std::fprintf(stderr, "%s\n", text);
@@ -101,12 +101,10 @@ bool TerminalFrontend::AskSettings(UpdateJob& job) {
     }
 }
 
-int TerminalFrontend::RunProgress(const UpdateJob& job, const std::string& programPath) {
+int TerminalFrontend::RunProgress(const UpdateJob& job, const RunSettings& settings) {
     model_.emplace(job.address);
     model_->Start();
     PrintLine(model_->state().statusText);
-
-    RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
 
     RunServices services{*this,
                          *this,

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/power_on_wait.h"
 #include "engine/run_interfaces.h"
 #include "engine/serial_line.h"
@@ -21,12 +21,12 @@ class TerminalFrontend : public StartupFrontend,
                          public PasswordPrompt,
                          public PowerOnPrompt {
 public:
-    TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts);
+    TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts);
 
     // StartupFrontend
     void ShowStartupError(const char* text) override;
     bool AskSettings(UpdateJob& job) override;
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override;
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override;
 
     // StatusSink
     void Notify(StatusCode code, const TransferCounters& counters) override;
@@ -47,7 +47,6 @@ private:
     Console& console_;
     Network& network_;
     SerialPorts& serialPorts_;
-    PeerTimeouts timeouts_;
     std::optional<ProgressModel> model_;
     std::string pendingDiagnostic_;
     bool barShown_ = false;  // the bar occupies the current terminal line

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/startup.h"
+#include "job/exit_status.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/startup.h"
+#include "job/startup.h"
 #include "engine/update_run.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
@@ -22,8 +22,8 @@ namespace {
 
 class Win32Frontend : public StartupFrontend {
 public:
-    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts)
-        : instance_(instance), network_(network), serialPorts_(serialPorts), timeouts_(timeouts) {}
+    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts)
+        : instance_(instance), network_(network), serialPorts_(serialPorts) {}
 
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
@@ -47,10 +47,9 @@ public:
         return true;
     }
 
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override {
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override {
         ProgressDialog dialog(instance_, job.address);
         RunLink link(instance_, dialog);
-        RunSettings settings = RunSettingsFor(job, programPath, timeouts_);
         RunServices services{link,
                              link,
                              link,
@@ -73,7 +72,6 @@ private:
     HINSTANCE instance_;
     Network& network_;
     SerialPorts& serialPorts_;
-    PeerTimeouts timeouts_;
     std::unique_ptr<SettingsDialog> settings_;
 };
 
@@ -83,8 +81,8 @@ int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPo
                      std::string_view commandLine, const std::string& executablePath) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
-    Win32Frontend frontend(instance, network, serialPorts, timeouts);
-    return RunStartup(frontend, network, commandLine, executablePath);
+    Win32Frontend frontend(instance, network, serialPorts);
+    return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }
 
 }  // namespace quorsel

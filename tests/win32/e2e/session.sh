@@ -86,7 +86,8 @@ start_apsim() {
   "$LINUX_BUILD_DIR/quorsel-apsim" --model KRV001 --flash "$work/flash.bin" "$@" \
     >"$work/apsim.out" 2>"$work/apsim.log" &
   apsim=$!
-  for _ in $(seq 200); do [ -s "$work/apsim.out" ] && break; sleep 0.02; done
+  # Up to 60 s: a loaded machine may be slow to start it.
+  for _ in $(seq 3000); do [ -s "$work/apsim.out" ] && break; kill -0 "$apsim" 2>/dev/null || break; sleep 0.02; done
 }
 stop_apsim() {
   if [ -n "$apsim" ]; then

@@ -1,28 +1,19 @@
 // The start-up sequence shared by every front-end: socket-layer check, defaults,
-// command line, the settings loop, then the progress display that runs the update.
+// command line, the settings loop, then the progress display that runs the update
+// with the finished run settings.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#include "app/update_job.h"
 #include "engine/lan_protocol.h"
-#include "engine/status_code.h"
+#include "engine/limits.h"
 #include "engine/update_run.h"
+#include "job/exit_status.h"
+#include "job/run_settings.h"
+#include "job/update_job.h"
 
 namespace quorsel {
-
-// Process exit statuses.
-constexpr int EXIT_COMPLETED = 0;          // the run ended with "正常終了"
-constexpr int EXIT_USER_ENDED = 1;         // settings cancelled, or the program ended mid-run
-constexpr int EXIT_INVALID_ARGUMENTS = 2;
-constexpr int EXIT_SOCKET_LAYER = 3;
-
-// The exit status for the code that ended a run: 0 for STATUS_COMPLETE, else code - 256.
-int ExitStatusFor(StatusCode finalCode);
-
-// The worker's inputs for a run of this job; the front-ends start their CAPThread with it.
-RunSettings RunSettingsFor(const UpdateJob& job, const std::string& programPath, const PeerTimeouts& timeouts);
 
 // What start-up needs from a front-end (the desktop dialogs or the terminal).
 class StartupFrontend {
@@ -34,13 +25,15 @@ public:
     // and baudRate, which it updates on OK. False when the user cancelled.
     virtual bool AskSettings(UpdateJob& job) = 0;
     // Shows the progress of the run of this job and returns the exit status.
-    virtual int RunProgress(const UpdateJob& job, const std::string& programPath) = 0;
+    // settings are the worker's finished inputs for it (program path resolved,
+    // port set, the time-outs given to RunStartup).
+    virtual int RunProgress(const UpdateJob& job, const RunSettings& settings) = 0;
 };
 
 // Runs the whole start-up and returns the process exit status. executablePath, when
 // not empty, is the file the container is read from instead of the path taken
-// from the command line.
+// from the command line; timeouts bound the run's waits on the peer.
 int RunStartup(StartupFrontend& frontend, Network& network, std::string_view commandLine,
-               const std::string& executablePath);
+               const std::string& executablePath, const PeerTimeouts& timeouts);
 
 }  // namespace quorsel

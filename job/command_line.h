@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/update_job.h"
+#include "job/update_job.h"
 
 namespace quorsel {
 

@@ -1,4 +1,4 @@
-#include "app/timeouts_from_environment.h"
+#include "job/timeouts_from_environment.h"
 
 #include <cstdlib>
 #include <string>

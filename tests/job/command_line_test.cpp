@@ -1,5 +1,5 @@
 // Command-line grammar: program path, option letters, connection, baud rate, limits.
-#include "app/command_line.h"
+#include "job/command_line.h"
 
 #include <gtest/gtest.h>
 

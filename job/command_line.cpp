@@ -1,5 +1,5 @@
 // The command-line grammar: program path, option token, connection and baud rate.
-#include "app/command_line.h"
+#include "job/command_line.h"
 
 #include <string_view>
 #include <vector>

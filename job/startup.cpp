@@ -1,31 +1,12 @@
-#include "app/startup.h"
+#include "job/startup.h"
 
-#include "app/command_line.h"
+#include "job/command_line.h"
 #include "res/texts.h"
 
 namespace quorsel {
 
-int ExitStatusFor(StatusCode finalCode) {
-    if (finalCode == STATUS_COMPLETE) return EXIT_COMPLETED;
-    if (finalCode == STATUS_NONE) return EXIT_USER_ENDED;
-    return static_cast<int>(finalCode) - 256;
-}
-
-RunSettings RunSettingsFor(const UpdateJob& job, const std::string& programPath, const PeerTimeouts& timeouts) {
-    RunSettings settings;
-    settings.transport = job.transport == TRANSPORT_SERIAL ? TRANSPORT_SERIAL : TRANSPORT_LAN;
-    settings.optionFlags = job.optionFlags;
-    settings.peer.port = job.tcpPort;
-    settings.peer.address = job.address;
-    settings.comIndex = job.comIndex;
-    settings.baudRate = job.baudRate;
-    settings.programPath = programPath;
-    settings.timeouts = timeouts;
-    return settings;
-}
-
 int RunStartup(StartupFrontend& frontend, Network& network, std::string_view commandLine,
-               const std::string& executablePath) {
+               const std::string& executablePath, const PeerTimeouts& timeouts) {
     {
         SocketLibrarySession sockets(network);
         if (!sockets.started()) {
@@ -55,7 +36,8 @@ int RunStartup(StartupFrontend& frontend, Network& network, std::string_view com
 
     // Where the platform names the running file itself (Linux executables carry no
     // ".exe"), the container is read from that file.
-    return frontend.RunProgress(job, executablePath.empty() ? programPath : executablePath);
+    return frontend.RunProgress(job,
+                                RunSettingsFor(job, executablePath.empty() ? programPath : executablePath, timeouts));
 }
 
 }  // namespace quorsel

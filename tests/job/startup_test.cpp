@@ -1,4 +1,4 @@
-#include "app/startup.h"
+#include "job/startup.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/timeouts_from_environment.h"
+#include "job/timeouts_from_environment.h"
 #include "res/texts.h"
 #include "tests/support/environment_variable.h"
 #include "tests/support/fake_network.h"
@@ -28,6 +28,7 @@ public:
     std::vector<UpdateJob> shown;  // the job as each settings showing received it
     std::vector<std::string> errors;
     std::vector<UpdateJob> runs;
+    std::vector<RunSettings> runSettings;
     std::string runPath;
     int runResult = 0;
 
@@ -42,9 +43,10 @@ public:
         job.comIndex = a.comIndex;
         return true;
     }
-    int RunProgress(const UpdateJob& job, const std::string& programPath) override {
+    int RunProgress(const UpdateJob& job, const RunSettings& settings) override {
         runs.push_back(job);
-        runPath = programPath;
+        runSettings.push_back(settings);
+        runPath = settings.programPath;
         return runResult;
     }
 };
@@ -53,7 +55,7 @@ TEST(StartupTest, SocketLayerFailureShowsItsMessageAndRunsNothing) {
     testing::FakeNetwork network;
     network.SetLibraryStarts(false);
     ScriptedFrontend frontend;
-    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\"", "/x"), EXIT_SOCKET_LAYER);
+    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\"", "/x", PeerTimeouts{}), EXIT_SOCKET_LAYER);
     ASSERT_EQ(frontend.errors.size(), 1u);
     EXPECT_EQ(frontend.errors[0], TEXT_SOCKET_INIT_FAILED);
     EXPECT_TRUE(frontend.runs.empty());
@@ -62,7 +64,7 @@ TEST(StartupTest, SocketLayerFailureShowsItsMessageAndRunsNothing) {
 TEST(StartupTest, InvalidArgumentsShowTheirMessageAndRunNothing) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
-    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\" -b 192.168.1.10", "/x"), EXIT_INVALID_ARGUMENTS);
+    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\" -b 192.168.1.10", "/x", PeerTimeouts{}), EXIT_INVALID_ARGUMENTS);
     ASSERT_EQ(frontend.errors.size(), 1u);
     EXPECT_EQ(frontend.errors[0], TEXT_INVALID_ARGUMENTS);
     EXPECT_TRUE(frontend.shown.empty());
@@ -74,7 +76,7 @@ TEST(StartupTest, CompleteCommandLineRunsWithoutSettingsAndPort9002) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
     frontend.runResult = 7;
-    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\" -f 10.0.0.2", "/proc/self/exe"), 7);
+    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\" -f 10.0.0.2", "/proc/self/exe", PeerTimeouts{}), 7);
     EXPECT_TRUE(frontend.shown.empty());
     ASSERT_EQ(frontend.runs.size(), 1u);
     const UpdateJob& job = frontend.runs[0];
@@ -85,10 +87,29 @@ TEST(StartupTest, CompleteCommandLineRunsWithoutSettingsAndPort9002) {
     EXPECT_EQ(frontend.runPath, "/proc/self/exe");
 }
 
+TEST(StartupTest, RunSettingsCarryTheJobThePortAndTheGivenTimeouts) {
+    testing::FakeNetwork network;
+    ScriptedFrontend frontend;
+    PeerTimeouts timeouts;
+    timeouts.connect = std::chrono::milliseconds(1234);
+    timeouts.serialAnswer = std::chrono::milliseconds(5678);
+    RunStartup(frontend, network, "\"quorsel\" -f 10.0.0.2", "/x", timeouts);
+    ASSERT_EQ(frontend.runSettings.size(), 1u);
+    const RunSettings& settings = frontend.runSettings[0];
+    EXPECT_EQ(settings.transport, TRANSPORT_LAN);
+    EXPECT_EQ(settings.optionFlags, 0x0010);
+    EXPECT_EQ(settings.peer.address, (std::array<uint8_t, 4>{10, 0, 0, 2}));
+    EXPECT_EQ(settings.peer.port, (std::array<uint8_t, 2>{0x23, 0x2A}));
+    EXPECT_EQ(settings.baudRate, 115200u);
+    EXPECT_EQ(settings.programPath, "/x");
+    EXPECT_EQ(settings.timeouts.connect, std::chrono::milliseconds(1234));
+    EXPECT_EQ(settings.timeouts.serialAnswer, std::chrono::milliseconds(5678));
+}
+
 TEST(StartupTest, WithoutAnExecutablePathTheCommandLinePathIsUsed) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
-    RunStartup(frontend, network, "\"C:\\tools\\updater\" -b", "");
+    RunStartup(frontend, network, "\"C:\\tools\\updater\" -b", "", PeerTimeouts{});
     EXPECT_EQ(frontend.runPath, "C:\\tools\\updater.exe");
     ASSERT_EQ(frontend.runs.size(), 1u);
     EXPECT_EQ(frontend.runs[0].transport, TRANSPORT_SERIAL);
@@ -98,7 +119,7 @@ TEST(StartupTest, SettingsShownWithDefaultsAndAgainAfterAnInvalidAddress) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
     frontend.answers = {{true, TRANSPORT_LAN, "1.2.3", 0}, {true, TRANSPORT_LAN, "10.1.2.3", 0}};
-    RunStartup(frontend, network, "\"quorsel\"", "/x");
+    RunStartup(frontend, network, "\"quorsel\"", "/x", PeerTimeouts{});
     ASSERT_EQ(frontend.shown.size(), 2u);
     EXPECT_EQ(frontend.shown[0].addressText, "192.168.1.254");
     EXPECT_EQ(frontend.shown[0].transport, TRANSPORT_LAN);
@@ -114,7 +135,7 @@ TEST(StartupTest, SerialChosenInSettingsIsNotCheckedForAnAddress) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
     frontend.answers = {{true, TRANSPORT_SERIAL, "not an address", 2}};
-    RunStartup(frontend, network, "\"quorsel\" -i", "/x");
+    RunStartup(frontend, network, "\"quorsel\" -i", "/x", PeerTimeouts{});
     ASSERT_EQ(frontend.runs.size(), 1u);
     EXPECT_EQ(frontend.runs[0].transport, TRANSPORT_SERIAL);
     EXPECT_EQ(frontend.runs[0].comIndex, 2u);
@@ -125,7 +146,7 @@ TEST(StartupTest, CancelledSettingsEndTheProgramWithoutARun) {
     testing::FakeNetwork network;
     ScriptedFrontend frontend;
     frontend.answers = {{false, 0, "", 0}};
-    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\"", "/x"), EXIT_USER_ENDED);
+    EXPECT_EQ(RunStartup(frontend, network, "\"quorsel\"", "/x", PeerTimeouts{}), EXIT_USER_ENDED);
     EXPECT_TRUE(frontend.runs.empty());
     EXPECT_TRUE(frontend.errors.empty());
 }
