@@ -8,7 +8,8 @@ namespace quorsel {
 
 // The command-line text the parser reads: GetCommandLineA's text as the system
 // keeps it (program path, usually quoted, then the arguments), in the ANSI code
-// page. Only its arguments matter: the container is read from the running file.
+// page. The container is read from the running file (RunningExecutablePath); the
+// program path in this text serves only when the system cannot name that file.
 std::string ProcessCommandLine();
 
 // The path of the running executable (GetModuleFileNameW) as UTF-8, whatever

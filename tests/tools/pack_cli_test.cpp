@@ -213,7 +213,7 @@ TEST_F(PackerTest, InfoReportsTheContainerAndItsRegions) {
                                  Hex(r.length, 6) + " raw " + Hex(raw, 4) + " descrambled " + Hex(plain, 4) + "\n";
         EXPECT_NE(out.find(line), std::string::npos) << "expected " << line << "in\n" << out;
     }
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 11) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 12) << out;
 }
 
 TEST_F(PackerTest, InfoMarksRegionsBeyondTheImageAndALongLoader) {
