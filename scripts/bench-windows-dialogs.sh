@@ -8,6 +8,8 @@
 #   bare     quorsel_win32_bare_send_loop.exe under the same Wine: one send per
 #            block and one recv per reply, nothing else
 # The three take turns, RUNS rounds (default 5); the medians are printed last.
+# BASELINE_EXE (optional) names another quorsel.exe, packed and run with its dialogs
+# in the same rounds, so that two builds are compared under the same load.
 # The peer's event lines are stamped as they arrive by a small reader on its
 # standard error, so no clock of the programs measured is used.
 #
@@ -22,6 +24,7 @@ if [ -z "${QUORSEL_BENCH_NETNS:-}" ]; then
   exec unshare --user --map-root-user --net "$0" "$@"
 fi
 ip link set lo up
+if [ -n "${BASELINE_EXE:-}" ]; then BASELINE_EXE=$(realpath "$BASELINE_EXE"); fi
 cd "$(dirname "$0")/.."
 root=$PWD
 BUILD_DIR=$(realpath -m "${BUILD_DIR:-build-windows}")
@@ -66,6 +69,11 @@ head -c 1024 /dev/urandom >"$work/loader.bin"
   "$work/quorsel-ZLT010.exe" >/dev/null
 "$LINUX_BUILD_DIR/quorsel-pack" "$LINUX_BUILD_DIR/quorsel" "$work/loader.bin" "$work/image.bin" \
   "$work/quorsel-ZLT010" >/dev/null
+if [ -n "${BASELINE_EXE:-}" ]; then
+  mkdir -p "$work/baseline"
+  "$LINUX_BUILD_DIR/quorsel-pack" "$BASELINE_EXE" "$work/loader.bin" "$work/image.bin" \
+    "$work/baseline/quorsel-ZLT010.exe" >/dev/null
+fi
 cp "$BUILD_DIR/quorsel-dialog-driver.exe" "$BUILD_DIR/quorsel_win32_bare_send_loop.exe" "$work/"
 
 # The peer, its event lines stamped with the reader's monotonic clock.
@@ -99,10 +107,11 @@ range_time() {
 }
 next_line() { echo $(($(wc -l <"$work/events.log") + 1)); }
 
+# $1: the folder of the firmware file (default the work folder).
 run_dialogs() {
-  local from
+  local from folder=${1:-$work}
   from=$(next_line)
-  (cd "$work" && wine ./quorsel-ZLT010.exe -epfz 127.0.0.1 >/dev/null 2>&1) &
+  (cd "$folder" && wine ./quorsel-ZLT010.exe -epfz 127.0.0.1 >/dev/null 2>&1) &
   local updater=$!
   range_time "$from"
   # The completion box and the progress dialog's OK, after the range.
@@ -127,10 +136,16 @@ median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]
 
 # One run of the Wine programs first, so the prefix's start-up is not measured.
 (cd "$work" && wine ./quorsel_win32_bare_send_loop.exe "$PORT" "$RANGE_START" "$RANGE_LENGTH" >&2)
-: >"$work/dialogs.txt"; : >"$work/linux.txt"; : >"$work/bare.txt"
+: >"$work/dialogs.txt"; : >"$work/linux.txt"; : >"$work/bare.txt"; : >"$work/baseline.txt"
 for round in $(seq "$RUNS"); do
   d=$(run_dialogs); l=$(run_linux); b=$(run_bare)
-  echo "round $round: dialogs $d s, linux $l s, bare loop $b s"
+  extra=""
+  if [ -n "${BASELINE_EXE:-}" ]; then
+    o=$(run_dialogs "$work/baseline")
+    echo "$o" >>"$work/baseline.txt"
+    extra=", baseline dialogs $o s"
+  fi
+  echo "round $round: dialogs $d s, linux $l s, bare loop $b s$extra"
   echo "$d" >>"$work/dialogs.txt"; echo "$l" >>"$work/linux.txt"; echo "$b" >>"$work/bare.txt"
 done
 header=$(grep -m1 'range header:' "$work/events.log" | cut -d' ' -f2- || true)
@@ -140,4 +155,7 @@ echo "median over $RUNS runs, range connection open to close at the peer:"
 echo "  Windows firmware file with its dialogs under Wine: $md s"
 echo "  Linux firmware file:                               $ml s"
 echo "  bare Windows Sockets 1.1 loop under Wine:          $mb s"
+if [ -n "${BASELINE_EXE:-}" ]; then
+  echo "  baseline ($BASELINE_EXE) with its dialogs:  $(median <"$work/baseline.txt") s"
+fi
 awk -v d="$md" -v b="$mb" 'BEGIN { printf "  dialogs / bare loop: %.2f\n", d / b }'
