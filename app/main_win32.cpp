@@ -17,14 +17,14 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
     using namespace quorsel;
     const std::string commandLine = ProcessCommandLine();
+    // The container is read from the running file itself, wherever it was started from.
+    const std::string executable = RunningExecutablePath().value_or(std::string());
     const PeerTimeouts timeouts = TimeoutsFromEnvironment();
     Win32Network network;
     Win32SerialPorts serialPorts;
     // The search for access points marks those the firmware this file carries fits.
     Win32ProbeNetwork probeNetwork;
-    char executable[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, executable, MAX_PATH);
-    const std::string firmwareModel = length > 0 && length < MAX_PATH ? FirmwareModelOf(executable) : std::string();
-    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine,
+    const std::string firmwareModel = executable.empty() ? std::string() : FirmwareModelOf(executable);
+    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable,
                             DefaultSearch(probeNetwork, firmwareModel));
 }

@@ -7,6 +7,7 @@
 
 #include "common/le_bytes.h"
 #include "image/byte_sum.h"
+#include "image/certificate_table.h"
 
 namespace quorsel {
 
@@ -47,6 +48,12 @@ const char* DescribeContainerError(ContainerError error) {
             return "the loader is longer than 4096 bytes";
         case ContainerError::ReadFailed:
             return "the program file could not be read";
+        case ContainerError::SignatureOutsideFile:
+            return "the program file's security directory points past the end of the file";
+        case ContainerError::SignatureNotAtEnd:
+            return "the program file's certificate table does not end the file";
+        case ContainerError::SignaturePaddingNotZero:
+            return "the bytes between the firmware image and the certificate table are not zero padding";
     }
     return "unknown container error";
 }
@@ -173,24 +180,50 @@ Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint
     if (fileSize >= FILE_SIZE_LIMIT) {
         return Fail(ContainerError::FileTooLarge);
     }
-    const int64_t size = static_cast<int64_t>(fileSize);
+    // A signed Windows program file ends with its certificate table: the container's
+    // data stop where the table begins.
+    const auto table = FindCertificateTable(source, fileSize);
+    if (!table) {
+        return Fail(table.error() == CertificateTableError::OutsideFile ? ContainerError::SignatureOutsideFile
+                                                                         : ContainerError::SignatureNotAtEnd);
+    }
+    const int64_t dataEnd = static_cast<int64_t>(table.value() ? table.value()->offset : fileSize);
     // A file smaller than one read needs no buffer of a whole read.
     const int64_t containerOffset = FindContainer(source, static_cast<size_t>(std::min<uint64_t>(fileSize, READ_CHUNK)));
-    if (containerOffset < 0 || containerOffset >= size) {
+    if (containerOffset < 0 || containerOffset >= dataEnd) {
         return Fail(ContainerError::NoSignature);
     }
     const int64_t imageStart = CheckContainer(source, static_cast<uint32_t>(containerOffset));
     if (imageStart < 0) {
         return Fail(ContainerError::BadHeader);
     }
-    // The image runs to the end of the file; its size comes from the file size alone.
-    const int64_t imageSize = size - imageStart;
+    // The image runs to the end of the data; its size comes from that end alone. Before
+    // a certificate table, signing may have put up to 7 zero bytes after the image to
+    // align the table: the image is the one size that leaves so few.
+    int64_t imageSize = dataEnd - imageStart;
+    if (table.value()) {
+        for (const uint32_t candidate : {sizes.small, sizes.large}) {
+            const int64_t padding = dataEnd - imageStart - candidate;
+            if (padding >= 0 && padding < CERTIFICATE_TABLE_ALIGNMENT) imageSize = candidate;
+        }
+    }
     if (imageSize != sizes.small && imageSize != sizes.large) {
         return Fail(ContainerError::BadImageSize);
     }
+    const int64_t imageEnd = imageStart + imageSize;
+    const auto padding = static_cast<size_t>(dataEnd - imageEnd);
+    if (padding > 0) {
+        std::array<uint8_t, CERTIFICATE_TABLE_ALIGNMENT> gap{};
+        if (!source.Seek(static_cast<uint64_t>(imageEnd)) || source.Read(gap.data(), padding) < padding) {
+            return Fail(ContainerError::ReadFailed);
+        }
+        if (std::any_of(gap.begin(), gap.begin() + static_cast<ptrdiff_t>(padding), [](uint8_t b) { return b != 0; })) {
+            return Fail(ContainerError::SignaturePaddingNotZero);
+        }
+    }
 
     std::array<uint8_t, BLOCK_SIZE> trailer{};
-    if (!source.Seek(static_cast<uint64_t>(size) - BLOCK_SIZE) ||
+    if (!source.Seek(static_cast<uint64_t>(imageEnd) - BLOCK_SIZE) ||
         source.Read(trailer.data(), trailer.size()) < trailer.size()) {
         // Only possible when the file changed after it was measured.
         return Fail(ContainerError::ReadFailed);
@@ -209,6 +242,11 @@ Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint
     layout.imageSize = static_cast<uint32_t>(imageSize);
     layout.modelIndex = modelIndex;
     layout.regions = &RegionTableOf(modelIndex);
+    if (table.value()) {
+        layout.signatureOffset = table.value()->offset;
+        layout.signatureSize = table.value()->size;
+        layout.signaturePadding = static_cast<uint32_t>(padding);
+    }
     return layout;
 }
 

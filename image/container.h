@@ -31,6 +31,12 @@ enum class ContainerError {
     UnknownModel,
     LoaderTooLong,   // serial runs only
     ReadFailed,
+    // A signed program file: its security directory names bytes past its end, a
+    // certificate table that does not end the file, or the bytes between the image
+    // and the table are not zero padding.
+    SignatureOutsideFile,
+    SignatureNotAtEnd,
+    SignaturePaddingNotZero,
 };
 
 const char* DescribeContainerError(ContainerError error);
@@ -43,6 +49,11 @@ struct ContainerLayout {
     int modelIndex = -1;
     std::array<uint8_t, 16> trailerTail{};  // trailer bytes 0xFF0..0xFFF; the model code is the first six
     const RegionTable* regions = nullptr;
+    // A signed program file's certificate table (size 0: the file is not signed) and
+    // the zero bytes between the image's end and the table.
+    uint32_t signatureOffset = 0;
+    uint32_t signatureSize = 0;
+    uint32_t signaturePadding = 0;
 };
 
 struct ContainerInfo : ContainerLayout {
@@ -65,7 +76,9 @@ int64_t FindContainer(ByteSource& stream, size_t chunk);
 // imageLength bytes after it (a 64-bit count): the image start, or -1.
 int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset);
 // The checks after the file is open, on a source of fileSize bytes (below 4 GiB):
-// signature, header and byte sum, image size, model code. Leaves the descrambler
+// signature, header and byte sum, image size, model code. The image runs to the end
+// of the file, or, in a signed Windows program file, to the certificate table that
+// ends it (less up to 7 zero bytes aligning the table to 8). Leaves the descrambler
 // standing after the trailer block.
 Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint64_t fileSize,
                                                         Descrambler& descrambler, ImageSizes sizes = {});

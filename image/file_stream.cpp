@@ -1,5 +1,5 @@
-// FileStream: one owner of a buffered "rb" stream. Positioning and the size the
-// directory reports are platform layers (file_stream_posix.cpp, file_stream_win32.cpp).
+// FileStream: one owner of a buffered "rb" stream. Opening, positioning and the size
+// the directory reports are platform layers (file_stream_posix.cpp, file_stream_win32.cpp).
 #include "image/file_stream.h"
 
 #include <utility>
@@ -16,14 +16,6 @@ FileStream& FileStream::operator=(FileStream&& other) noexcept {
         file_ = std::exchange(other.file_, nullptr);
     }
     return *this;
-}
-
-std::optional<FileStream> FileStream::Open(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    return FileStream(file);
 }
 
 size_t FileStream::Read(uint8_t* buffer, size_t n) {

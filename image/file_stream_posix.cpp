@@ -1,4 +1,4 @@
-// FileStream positioning and FileSizeOf on a POSIX system.
+// FileStream opening and positioning, and FileSizeOf, on a POSIX system.
 #include "image/file_stream.h"
 
 #include <climits>
@@ -6,6 +6,14 @@
 #include <system_error>
 
 namespace quorsel {
+
+std::optional<FileStream> FileStream::Open(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return FileStream(file);
+}
 
 bool FileStream::Seek(uint64_t offset) {
     if (file_ == nullptr || offset > static_cast<uint64_t>(LONG_MAX)) {

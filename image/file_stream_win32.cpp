@@ -1,11 +1,15 @@
-// FileStream positioning and FileSizeOf on Windows: 64-bit seeks (long has 32 bits
-// here) and the size from the file's directory entry (FindFirstFileA).
+// FileStream opening and positioning, and FileSizeOf, on Windows. Paths are UTF-8
+// and reach the system through the UTF-16 interfaces (_wfopen, FindFirstFileW), so a
+// name with characters outside the ANSI code page opens too. 64-bit seeks (long has
+// 32 bits here); the size from the file's directory entry.
 #include "image/file_stream.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
+
+#include "image/wide_path_win32.h"
 
 namespace quorsel {
 
@@ -28,6 +32,18 @@ private:
 
 }  // namespace
 
+std::optional<FileStream> FileStream::Open(const std::string& path) {
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide || wide->empty()) {
+        return std::nullopt;
+    }
+    std::FILE* file = ::_wfopen(wide->c_str(), L"rb");
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return FileStream(file);
+}
+
 bool FileStream::Seek(uint64_t offset) {
     if (file_ == nullptr || offset > static_cast<uint64_t>(INT64_MAX)) {
         return false;
@@ -41,8 +57,12 @@ std::optional<uint64_t> FileSizeOf(const std::string& path) {
     if (path.empty() || path.find_first_of("*?") != std::string::npos) {
         return std::nullopt;
     }
-    WIN32_FIND_DATAA entry{};
-    FindHandle search(::FindFirstFileA(path.c_str(), &entry));
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide) {
+        return std::nullopt;
+    }
+    WIN32_FIND_DATAW entry{};
+    FindHandle search(::FindFirstFileW(wide->c_str(), &entry));
     if (!search.found()) {
         return std::nullopt;
     }

@@ -39,7 +39,17 @@ if(QUORSEL_WINDOWS_UPDATER)
   if(NOT EXISTS ${QUORSEL_WINDOWS_UPDATER})
     message(FATAL_ERROR "QUORSEL_WINDOWS_UPDATER: ${QUORSEL_WINDOWS_UPDATER} does not exist")
   endif()
-  install(FILES ${QUORSEL_WINDOWS_UPDATER} RENAME quorsel.exe DESTINATION ${QUORSEL_LIBDIR_IN_PREFIX}
+  # The packer packs this file into every Windows firmware file: it goes in without
+  # debug information, whatever build it comes from (binutils-mingw-w64-x86-64).
+  find_program(QUORSEL_MINGW_STRIP x86_64-w64-mingw32-strip)
+  if(NOT QUORSEL_MINGW_STRIP)
+    message(FATAL_ERROR "QUORSEL_WINDOWS_UPDATER: x86_64-w64-mingw32-strip (binutils-mingw-w64-x86-64) is missing")
+  endif()
+  add_custom_command(OUTPUT ${PACKAGING_OUT}/quorsel.exe
+                     COMMAND ${QUORSEL_MINGW_STRIP} --strip-all -o ${PACKAGING_OUT}/quorsel.exe ${QUORSEL_WINDOWS_UPDATER}
+                     DEPENDS ${QUORSEL_WINDOWS_UPDATER} VERBATIM)
+  add_custom_target(packaging_windows_updater ALL DEPENDS ${PACKAGING_OUT}/quorsel.exe)
+  install(FILES ${PACKAGING_OUT}/quorsel.exe DESTINATION ${QUORSEL_LIBDIR_IN_PREFIX}
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT quorsel)
 endif()
 install(FILES ${PACKAGING_OUT}/quorsel.1.gz ${PACKAGING_OUT}/quorsel-pack.1.gz ${PACKAGING_OUT}/quorsel-apsim.1.gz

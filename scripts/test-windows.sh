@@ -14,9 +14,9 @@ export BUILD_DIR=${BUILD_DIR:-build-windows}
 LINUX_BUILD_DIR=${LINUX_BUILD_DIR:-build}
 
 # Packages: the Linux build's, the cross toolchain (build-windows.sh), Wine, the
-# Japanese locale, a virtual display and the dialogs' font.
+# Japanese and English locales, a virtual display, the dialogs' font, and the signing tools.
 scripts/install-deps.sh
-PACKAGES=(wine wine64 locales xvfb xdotool fonts-ipafont-gothic binutils-mingw-w64-x86-64)
+PACKAGES=(wine wine64 locales xvfb xdotool fonts-ipafont-gothic binutils-mingw-w64-x86-64 osslsigncode openssl)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -29,11 +29,15 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
-  $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  $SUDO locale-gen >/dev/null
-fi
+# Japanese (code page 932) for the tests, English (code page 1252) for the cases of
+# a Windows that is not Japanese.
+for wanted in ja_JP en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$wanted.utf8"; then
+    $SUDO sed -i "s/^# *\($wanted.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+  fi
+done
 
 scripts/build-windows.sh -DQUORSEL_TESTS=ON
 if [ ! -x "$LINUX_BUILD_DIR/quorsel-pack" ] || [ ! -x "$LINUX_BUILD_DIR/quorsel-apsim" ]; then
@@ -48,9 +52,10 @@ check() {
 
 exe="$BUILD_DIR/quorsel.exe"
 
-# quorsel.exe imports only DLLs that every Windows installation has.
+# quorsel.exe imports only DLLs that every Windows installation has (wintrust.dll:
+# the check of a signed firmware file's signature).
 imports_are_system_dlls() {
-  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi)\.dll$'
+  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi|wintrust)\.dll$'
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   echo "  imports: $(echo "$dlls" | tr '\n' ' ')"
@@ -63,8 +68,16 @@ holds_no_signature() {
   signature+='$ap@'
   [ "$(stat -c %s "$exe")" -gt 10000 ] && ! grep -qaF -- "$signature" "$exe"
 }
+# Every firmware file carries quorsel.exe: it has no debug information (the build
+# keeps an unstripped quorsel-debug.exe beside it).
+carries_no_debug_information() {
+  echo "  quorsel.exe: $(stat -c %s "$exe") bytes; quorsel-debug.exe: $(stat -c %s "$BUILD_DIR/quorsel-debug.exe") bytes"
+  ! x86_64-w64-mingw32-objdump -h "$exe" | grep -Eq '[[:space:]]\.debug_' &&
+    x86_64-w64-mingw32-objdump -h "$BUILD_DIR/quorsel-debug.exe" | grep -Eq '[[:space:]]\.debug_'
+}
 check imports_are_system_dlls
 check holds_no_signature
+check carries_no_debug_information
 
 # Wine in a private prefix for this run.
 # shellcheck source=scripts/wine-env.sh
@@ -93,6 +106,7 @@ packs_the_windows_updater() {
     grep -q 'KRV001' "$work/info.txt" || ok=1
     # The updater's own bytes come first, unchanged.
     cmp -s -n "$(stat -c %s "$exe")" "$exe" "$work/quorsel-KRV001.exe" || ok=1
+    echo "  firmware file for a 2 MiB image: $(stat -c %s "$work/quorsel-KRV001.exe") bytes"
   fi
   rm -rf "$work"
   return "$ok"

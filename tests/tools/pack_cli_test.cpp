@@ -204,6 +204,7 @@ TEST_F(PackerTest, InfoReportsTheContainerAndItsRegions) {
         << out;
     EXPECT_NE(out.find("image size: 0x400000 (4194304)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("model: ZLT011 (index 5)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("signed: no\n"), std::string::npos) << out;
     for (size_t i = 0; i < LAYOUT_4MIB.size(); ++i) {
         const Region& r = LAYOUT_4MIB[i];
         const uint16_t raw = ExpectedChecksum(r.start, r.length, file.data() + imageStart + r.start);
@@ -212,7 +213,7 @@ TEST_F(PackerTest, InfoReportsTheContainerAndItsRegions) {
                                  Hex(r.length, 6) + " raw " + Hex(raw, 4) + " descrambled " + Hex(plain, 4) + "\n";
         EXPECT_NE(out.find(line), std::string::npos) << "expected " << line << "in\n" << out;
     }
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 11) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 12) << out;
 }
 
 TEST_F(PackerTest, InfoMarksRegionsBeyondTheImageAndALongLoader) {

@@ -52,6 +52,13 @@ std::optional<std::string> ReportContainer(const std::string& path, std::ostream
     out << "image size: " << Format("0x%llx (%llu)", info.imageSize, info.imageSize) << "\n";
     out << "model: " << PrintableBytes(info.trailerTail.data(), MODEL_CODE_LENGTH) << " (index "
         << info.modelIndex << ")\n";
+    if (info.signatureSize > 0) {
+        out << "signed: yes, Authenticode certificate table at "
+            << Format("0x%llx (%llu bytes)", info.signatureOffset, info.signatureSize) << ", after "
+            << info.signaturePadding << " zero bytes of padding\n";
+    } else {
+        out << "signed: no\n";
+    }
     for (size_t i = 0; i < info.regions->size(); ++i) {
         const Region& region = (*info.regions)[i];
         const uint64_t fileOffset = uint64_t{info.imageStart} + region.start;

@@ -140,6 +140,110 @@ search_pick_update() {
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
 
+# A signed firmware file: signed with a throw-away self-signed certificate (made here
+# with openssl) by scripts/sign-firmware.sh, in a folder of its own so that its
+# caption stays quorsel-KRV001.
+sign_firmware() {
+  [ -s "$work/signed/quorsel-KRV001.exe" ] && return 0
+  mkdir -p "$work/signed"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quorsel test vendor" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$work/sign-key.pem" -out "$work/sign-cert.pem" \
+    >/dev/null 2>&1
+  QUORSEL_PACK="$LINUX_BUILD_DIR/quorsel-pack" "$root/scripts/sign-firmware.sh" "$work/sign-cert.pem" \
+    "$work/sign-key.pem" "$work/quorsel-KRV001.exe" "$work/signed/quorsel-KRV001.exe" >/dev/null
+}
+start_in() {
+  local folder=$1; shift
+  rm -f "$work/updater.rc"
+  (cd "$folder" && { wine "$@" >"$work/updater.log" 2>&1; echo $? >"$work/updater.rc"; }) &
+}
+
+lan_signed_firmware_file() {
+  sign_firmware || return 1
+  osslsigncode verify -CAfile "$work/sign-cert.pem" -in "$work/signed/quorsel-KRV001.exe" >"$work/verify.log" 2>&1 ||
+    { echo "  osslsigncode verify refused the signed file" >&2; tail -3 "$work/verify.log" >&2; return 1; }
+  "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/signed/quorsel-KRV001.exe" | grep -q '^signed: yes' || return 1
+  start_apsim --generation 1 --exit-after-ranges 1
+  start_in "$work/signed" ./quorsel-KRV001.exe -fz 127.0.0.1
+  drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# One image byte +1 and another -1 after signing: the container's sum still holds
+# (the packer still reads it), the signature's digest does not. The run refuses the
+# file before it connects: the simulator sees no connection.
+lan_signed_file_changed_after_signing() {
+  sign_firmware || return 1
+  mkdir -p "$work/changed"
+  cp "$work/signed/quorsel-KRV001.exe" "$work/changed/quorsel-KRV001.exe"
+  local image_start
+  image_start=$(( $(stat -c %s "$WIN_BUILD_DIR/quorsel.exe") + 20 + 1024 ))
+  python3 - "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) <<'PY' || return 1
+import sys
+path, at = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+up = next(i for i in range(at, at + 4096) if data[i] < 255)
+down = next(i for i in range(up + 1, up + 4096) if data[i] > 0)
+data[up] += 1
+data[down] -= 1
+open(path, "wb").write(data)
+PY
+  "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" | grep -q '^signed: yes' ||
+    { echo "  the changed file's container no longer reads" >&2; return 1; }
+  start_apsim --generation 1
+  start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
+  drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1
+  grep -q 'no longer match its Authenticode signature' "$work/updater.log" ||
+    { echo "  no diagnostic about the signature" >&2; return 1; }
+  ! grep -q 'connection 1 from' "$work/apsim.log" ||
+    { echo "  the updater connected to the access point" >&2; return 1; }
+}
+
+# Started by its bare name from another folder, found through PATH: the container
+# is read from the running file, not from the name on the command line.
+lan_started_through_path() {
+  mkdir -p "$work/bin" "$work/elsewhere"
+  cp "$work/quorsel-KRV001.exe" "$work/bin/"
+  start_apsim --generation 1 --exit-after-ranges 1
+  WINEPATH=$(winepath -w "$work/bin") start_in "$work/elsewhere" cmd /c quorsel-KRV001 -fz 127.0.0.1
+  drive status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# A firmware file whose name holds 表 (0x95 0x5C in code page 932: its second byte
+# is a backslash), in a folder of its own. The message boxes' caption is its name.
+firmware_named_with_table() {
+  mkdir -p "$work/named"
+  cp "$work/quorsel-KRV001.exe" "$work/named/quorsel-表.exe"
+}
+
+# On a Windows whose ANSI code page is 1252 (LANG=en_US.UTF-8 for Wine): the dialogs
+# show the Japanese texts (read back as UTF-16), a password character that code page
+# 932 cannot hold is refused, and a Japanese password gives the digest of its code
+# page 932 bytes, which the simulator checks.
+lan_code_page_1252() {
+  local password='パス表'
+  firmware_named_with_table
+  start_apsim --generation 2 --password "$password" --exit-after-ranges 1
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 start_in "$work/named" ./quorsel-表.exe -fz 127.0.0.1
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 QUORSEL_APP_TITLE=quorsel-表 \
+    drive acp 1252 wait password text password -1 PASSWORD_PROMPT status CONNECTING \
+          set password 1004 'pass-é' click password 1 box PASSWORD_BAD_CHARACTER icon \
+          set password 1004 "$password" click password 1 box COMPLETION_BOX icon status COMPLETE \
+          click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# The same file on code page 932: the caption is the whole name, not what follows
+# the 0x5C inside 表.
+lan_caption_of_a_name_with_table() {
+  firmware_named_with_table
+  start_apsim --generation 1 --exit-after-ranges 1
+  start_in "$work/named" ./quorsel-表.exe -fz 127.0.0.1
+  QUORSEL_APP_TITLE=quorsel-表 drive acp 932 status COMPLETE box COMPLETION_BOX icon click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
 run_case "LAN, new generation, settings and password dialogs" lan_new_generation
 run_case "LAN, old generation, address asked again" lan_old_generation
 run_case "LAN, wrong password" lan_wrong_password
@@ -148,6 +252,11 @@ run_case "LAN, peer silent after block 2 (busy lock)" lan_silent_peer
 unset QUORSEL_PEER_TIMEOUT_MS
 run_case "LAN, no peer" lan_no_peer
 run_case "LAN, access point found by the search dialog" search_pick_update
+run_case "LAN, signed firmware file" lan_signed_firmware_file
+run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
+run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
+run_case "LAN, ANSI code page 1252: Japanese texts, password in code page 932" lan_code_page_1252
+run_case "LAN, caption of a firmware file named with 表" lan_caption_of_a_name_with_table
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing
