@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The search's speed and memory targets, measured inside a private network namespace:
-# a /24 whose every address drops the connect attempt (routed into a tun device that
-# nobody reads; target: at most 1.5 s), a /24 whose every address refuses (loopback;
+# a /24 whose every address drops the connect attempt (on one end of a veth pair whose other
+# end has no address, so no neighbour answers; target: at most 1.5 s), a /24 whose every address refuses (loopback;
 # target: at most 0.3 s), and the peak memory of the process (target: under 8 MiB).
 #   bench/search_bench.sh [BUILD_DIR]      (default build)
 set -euo pipefail
@@ -14,7 +14,8 @@ if [ -z "${QUORSEL_SEARCH_BENCH_NETNS:-}" ]; then
 fi
 ip link set lo up
 ip addr add 10.79.0.1/24 dev lo
-ip tuntap add dev t0 mode tun
+ip link add t0 type veth peer name t1
+ip link set t1 up
 ip link set t0 up
 ip addr add 10.78.0.1/22 dev t0
 "$build/quorsel_search_timing" 10.78.0.0/24 3

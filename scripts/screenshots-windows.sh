@@ -106,9 +106,9 @@ shot progress progress-aborted
 end_case
 
 # The search from the settings dialog's system menu, in the namespace's own subnet
-# 10.79.0.0/24 (a tun device that no process reads): two access points found, the
+# 10.79.0.0/24 (one end of a veth pair with nobody behind it): two access points found, the
 # fitting one selected; then, with no access point left, nothing found.
-ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0
+ip link add t0 type veth peer name t1 && ip link set t1 up && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0
 ip addr add 10.79.0.7/32 dev lo && ip addr add 10.79.0.9/32 dev lo
 start_apsim --generation 2 --listen 10.79.0.7
 "$LINUX_BUILD_DIR/quorsel-apsim" --model MXD001 --generation 1 --listen 10.79.0.9 --port 9002 >/dev/null 2>&1 &

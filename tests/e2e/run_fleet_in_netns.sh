@@ -30,8 +30,9 @@ while read -r address options; do
     >"$work/apsim-$address.out" 2>"$work/apsim-$address.log" &
   pids+=($!)
 done <"$spec"
-# Every simulator has printed its port once its .out file is not empty.
-for _ in $(seq 250); do
+# Every simulator has printed its port once its .out file is not empty (up to 60 s:
+# a loaded machine may be slow to start them).
+for _ in $(seq 3000); do
   ready=1
   for out in "$work"/apsim-*.out; do [ -s "$out" ] || ready=0; done
   [ "$ready" = 1 ] && break

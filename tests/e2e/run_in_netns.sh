@@ -5,8 +5,9 @@
 # Standard input goes to the updater. APSIM_ARGS "none" starts no simulator.
 # NETNS_APSIM_ADDRESS puts the simulator at another address (on the loopback)
 # instead of the default one, which then carries nothing. NETNS_SEARCH_SUBNET
-# (a.b.c.d/n) gives the namespace an interface on that subnet: a tun device that no
-# process reads, so a connect to any other address of it times out silently.
+# (a.b.c.d/n) gives the namespace an interface on that subnet: one end of a veth pair
+# whose other end has no address, so a connect to any other address of it gets no
+# answer at all.
 # Leaves in WORKDIR: apsim.log (the simulator's log), updater.rc (its exit status).
 # Standard output and standard error are the updater's. With NETNS_ON_TERMINAL=1 the
 # updater stays in the caller's session, so a terminal the caller runs on stays its
@@ -30,7 +31,8 @@ ip link set lo up
 apsim_address=${NETNS_APSIM_ADDRESS:-192.168.1.254}
 ip addr add "$apsim_address/32" dev lo
 if [ -n "${NETNS_SEARCH_SUBNET:-}" ]; then
-  ip tuntap add dev t0 mode tun
+  ip link add t0 type veth peer name t1
+  ip link set t1 up
   ip link set t0 up
   ip addr add "$NETNS_SEARCH_SUBNET" dev t0
 fi

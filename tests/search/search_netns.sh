@@ -5,8 +5,9 @@
 #     .11 (MXD001, generation 1) and .12 (KRV001, generation 1); at .20 a service
 #     that answers garbage, at .21 one that accepts and stays silent; every other
 #     address refuses at once.
-#   10.78.0.0/24 routed into the tun device t0 that no process reads: a connect to
-#     any address there but the machine's own 10.78.0.1 times out silently.
+#   10.78.0.0/24 on t0, one end of a veth pair whose other end has no address: no
+#     neighbour there ever answers, so a connect to any address but the machine's
+#     own 10.78.0.1 gets no answer at all.
 #   search_netns.sh APSIM TEST_PROGRAM [GTEST_ARGS...]
 set -u
 if [ -z "${QUORSEL_SEARCH_NETNS:-}" ]; then
@@ -17,7 +18,8 @@ fi
 apsim=$1; shift
 ip link set lo up
 ip addr add 10.79.1.1/24 dev lo
-ip tuntap add dev t0 mode tun
+ip link add t0 type veth peer name t1
+ip link set t1 up
 ip link set t0 up
 ip addr add 10.78.0.1/24 dev t0
 
@@ -33,7 +35,8 @@ start_apsim() {
   local out=$work/apsim.${#pids[@]}.out
   "$apsim" "$@" --port 9002 >"$out" 2>/dev/null &
   pids+=($!)
-  for _ in $(seq 200); do [ -s "$out" ] && return 0; sleep 0.02; done
+  # Up to 60 s: a loaded machine may be slow to start it.
+  for _ in $(seq 3000); do [ -s "$out" ] && return 0; sleep 0.02; done
   echo "${0##*/}: quorsel-apsim $* did not start" >&2
   exit 1
 }

@@ -121,14 +121,14 @@ serial_port_setup_fails() {
 }
 
 # The access point at an address nobody told the user: the namespace gets an
-# interface on 10.79.0.0/24 (a tun device that no process reads, so every other
-# address there swallows the connect) and the simulator listens at 10.79.0.20. The
+# interface on 10.79.0.0/24 (one end of a veth pair whose other end has no
+# address, so every other address there swallows the connect) and the simulator listens at 10.79.0.20. The
 # settings dialog's system-menu entry searches the default targets; the one row is
 # selected and OK puts its address into the settings, with the LAN update selected
 # (the serial radio was chosen before); the update then completes.
 search_pick_update() {
   if ! ip link show t0 >/dev/null 2>&1; then
-    ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0 &&
+    ip link add t0 type veth peer name t1 && ip link set t1 up && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0 &&
       ip addr add 10.79.0.20/32 dev lo || return 1
   fi
   start_apsim --generation 1 --listen 10.79.0.20 --exit-after-ranges 1
