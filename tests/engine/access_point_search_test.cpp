@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "engine/background_search.h"
 #include "tests/support/fake_probe_network.h"
 
 namespace quorsel {
@@ -19,23 +16,13 @@ using testing::FakePeerBehaviour;
 using testing::FakeProbeNetwork;
 using namespace std::chrono_literals;
 
-// Records the listener's calls; the counters may be read from another thread.
+// Records the listener's calls.
 class RecordingListener : public SearchListener {
 public:
-    void OnFound(const FoundPeer& peer) override {
-        if (recordPeers) found.push_back(peer);
-        ++calls;
-        ++peers;
-    }
-    void OnProgress(size_t probed, size_t total) override {
-        if (recordPeers) progress.emplace_back(probed, total);
-        ++calls;
-    }
-    bool recordPeers = true;  // false when the search runs on another thread
+    void OnFound(const FoundPeer& peer) override { found.push_back(peer); }
+    void OnProgress(size_t probed, size_t total) override { progress.emplace_back(probed, total); }
     std::vector<FoundPeer> found;
     std::vector<std::pair<size_t, size_t>> progress;
-    std::atomic<size_t> calls{0};
-    std::atomic<size_t> peers{0};
 };
 
 Ipv4Address Host(unsigned last) { return {10, 79, 1, static_cast<uint8_t>(last)}; }
@@ -151,28 +138,6 @@ TEST(SearchAccessPoints, StopClosesEverySocketAtOnceAndReportsNothingMore) {
     EXPECT_EQ(network.open(), 0u);
     EXPECT_EQ(network.connects().size(), 16u);
     EXPECT_TRUE(listener.found.empty());  // the silent peer's bound had not passed
-}
-
-TEST(BackgroundSearch, RunsOnItsOwnThreadAndStopsFromAnother) {
-    FakeProbeNetwork network;  // every other address drops: only the stop ends the search in time
-    network.Script(Host(1), {FakePeerBehaviour::Answer, "KRV0012\n"});
-    RecordingListener listener;
-    listener.recordPeers = false;
-    std::atomic<int> finished{0};
-    BackgroundSearch search;
-    search.Start(network, Hosts(1, 20), Short(0, 600s), listener,
-                 [&](const SearchOutcome& outcome) { finished += outcome.stopped ? 1 : 100; });
-    // The answering peer is reported while the others still wait.
-    for (int i = 0; i < 1000 && listener.peers == 0; ++i) std::this_thread::sleep_for(5ms);
-    EXPECT_EQ(listener.peers, 1u);
-    search.Stop();
-
-    EXPECT_TRUE(search.outcome().stopped);
-    EXPECT_EQ(finished, 1);
-    EXPECT_EQ(network.open(), 0u);
-    const size_t callsAtStop = listener.calls;
-    std::this_thread::sleep_for(2 * SEARCH_STOP_POLL_INTERVAL);
-    EXPECT_EQ(listener.calls, callsAtStop);
 }
 
 TEST(PeerFromReply, TellsModelLinesFromOtherReplies) {
