@@ -7,6 +7,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
+#include "engine/probe_network.h"
 #include "engine/serial_line.h"
 
 namespace quorsel {
@@ -20,9 +21,11 @@ std::string ModuleBesideExecutable(const std::string& executablePath, const char
 // Runs the whole start-up through the desktop module, when a display is usable and
 // the module is found, loads and takes the services; its exit status. nullopt: the
 // terminal front-end is to be used. When a display was named but is not used, one
-// line on standard error says why.
+// line on standard error says why. The settings dialog's search runs on
+// probeNetwork and marks the access points of firmwareModel.
 std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, SerialPorts& serialPorts,
                                     const PeerTimeouts& timeouts, const std::string& commandLine,
-                                    const std::string& executablePath);
+                                    const std::string& executablePath, ProbeNetwork& probeNetwork,
+                                    const std::string& firmwareModel);
 
 }  // namespace quorsel

@@ -46,7 +46,8 @@ std::string ModuleBesideExecutable(const std::string& executablePath, const char
 
 std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, SerialPorts& serialPorts,
                                     const PeerTimeouts& timeouts, const std::string& commandLine,
-                                    const std::string& executablePath) {
+                                    const std::string& executablePath, ProbeNetwork& probeNetwork,
+                                    const std::string& firmwareModel) {
     const DisplayCheck display = CheckDisplay();
     if (!display.named) return std::nullopt;  // the usual terminal session: nothing to explain
     if (!display.usable) {
@@ -87,7 +88,7 @@ std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, Ser
         UsingTheTerminal("desktop module " + path + " cannot be loaded (" + module.error() + ")");
         return std::nullopt;
     }
-    auto run = reinterpret_cast<decltype(&quorsel_desktop_run_v1)>(module->Symbol(DESKTOP_MODULE_ENTRY));
+    auto run = reinterpret_cast<decltype(&quorsel_desktop_run_v2)>(module->Symbol(DESKTOP_MODULE_ENTRY));
     if (run == nullptr) {
         UsingTheTerminal("desktop module " + path + " has no entry " + DESKTOP_MODULE_ENTRY +
                          " (built for another version of quorsel)");
@@ -106,6 +107,8 @@ std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, Ser
     services.timeouts = &timeouts;
     services.commandLine = commandLine.c_str();
     services.executablePath = executablePath.c_str();
+    services.probeNetwork = &probeNetwork;
+    services.firmwareModel = firmwareModel.c_str();
     const int status = run(&services);
     if (status == DESKTOP_MODULE_REFUSED) {
         if (!display.platform.empty()) ::unsetenv("QT_QPA_PLATFORM");

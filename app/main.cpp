@@ -8,8 +8,11 @@
 #include "job/startup.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/posix_network.h"
+#include "engine/probe_network_posix.h"
 #include "engine/serial_line_posix.h"
 #include "ui/terminal/console_posix.h"
+#include "ui/default_search.h"
+#include "ui/firmware_model.h"
 #include "ui/terminal/terminal_frontend.h"
 
 int main(int argc, char** argv) {
@@ -20,13 +23,18 @@ int main(int argc, char** argv) {
 
     PosixNetwork network;
     PosixSerialPorts serialPorts;
+    // The search for access points marks those the firmware this file carries fits.
+    PosixProbeNetwork probeNetwork;
+    const std::string firmwareModel = FirmwareModelOf(executable);
     // The desktop front-end is a module of its own, loaded only when a display is
     // usable: quorsel itself never needs Qt.
     if (std::optional<int> status =
-            RunDesktopModule(argc, argv, network, serialPorts, timeouts, commandLine, executable)) {
+            RunDesktopModule(argc, argv, network, serialPorts, timeouts, commandLine, executable, probeNetwork,
+                             firmwareModel)) {
         return *status;
     }
     Console console;
     TerminalFrontend frontend(console, network, serialPorts);
+    frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
     return RunStartup(frontend, network, commandLine, executable, timeouts);
 }

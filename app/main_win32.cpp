@@ -8,7 +8,10 @@
 #include "app/process_win32.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/network_win32.h"
+#include "engine/probe_network_win32.h"
 #include "engine/serial_line_win32.h"
+#include "ui/default_search.h"
+#include "ui/firmware_model.h"
 #include "ui/win32/win32_frontend.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
@@ -19,5 +22,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments
     const PeerTimeouts timeouts = TimeoutsFromEnvironment();
     Win32Network network;
     Win32SerialPorts serialPorts;
-    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable);
+    // The search for access points marks those the firmware this file carries fits.
+    Win32ProbeNetwork probeNetwork;
+    const std::string firmwareModel = executable.empty() ? std::string() : FirmwareModelOf(executable);
+    return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable,
+                            DefaultSearch(probeNetwork, firmwareModel));
 }

@@ -11,12 +11,29 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/search_targets.h"
+#include "image/model_tables.h"
 
 namespace quorsel {
 
 // The platform's sockets for the search (probe_network_posix / probe_network_win32):
 // many non-blocking connects at once, and the machine's own subnets.
 class ProbeNetwork;
+
+// The bounds a search takes when its settings leave them 0. A whole /24 (254
+// addresses) is in flight at once, so a /24 whose addresses all drop the attempt
+// ends after one connect bound, and the widest default target, a /22 (1022), after
+// four. A LAN peer answers a connect within milliseconds (a host that is not there
+// is given up after the bound instead of the seconds its address resolution takes)
+// and the access point answers "INQR" at once: both bounds leave a wide margin.
+constexpr size_t DEFAULT_SEARCH_JOBS = 256;
+constexpr std::chrono::milliseconds DEFAULT_SEARCH_CONNECT_TIMEOUT{1000};
+constexpr std::chrono::milliseconds DEFAULT_SEARCH_REPLY_TIMEOUT{1500};
+// --jobs and SearchSettings::jobs above this are taken as this.
+constexpr size_t SEARCH_MAX_JOBS = 1024;
+// A wait on the sockets never lasts longer than this, so a stop request is seen.
+constexpr std::chrono::milliseconds SEARCH_STOP_POLL_INTERVAL{50};
+// Bytes of an inquiry reply kept while its line end is awaited (the reply buffer's size).
+constexpr size_t SEARCH_REPLY_LIMIT = 1024;
 
 struct SearchSettings {
     size_t jobs = 0;                        // sockets in flight at once; 0 takes the default
@@ -66,7 +83,23 @@ private:
     std::atomic<bool> requested_{false};
 };
 
-// Runs one search to its end on the calling thread.
+// The settings with every 0 replaced by its default, jobs at most SEARCH_MAX_JOBS.
+SearchSettings EffectiveSettings(const SearchSettings& settings);
+
+// The longest a search of count addresses can take with these settings (each batch
+// of jobs addresses waits at most one connect and one reply bound), not counting the
+// time the listener takes.
+std::chrono::milliseconds SearchTimeBound(size_t count, const SearchSettings& settings);
+
+// What a reply line to "INQR" says: a model line is at least six letters or digits,
+// followed by nothing, or by a generation byte that is a digit or CR. Fills kind,
+// modelCode, generationDigit, generation and fitsFirmware (against firmwareModel).
+FoundPeer PeerFromReply(const Ipv4Address& address, const std::string& line, const std::string& firmwareModel);
+
+// Runs one search to its end on the calling thread. Addresses that refuse or do not
+// answer the connect within its bound count as probed and are not reported; one
+// that accepts but sends no model line within the reply bound is NOT_ACCESS_POINT.
+// An address is connected to once; nothing but "INQR" is sent.
 SearchOutcome SearchAccessPoints(ProbeNetwork& network, const std::vector<Ipv4Address>& addresses,
                                  const SearchSettings& settings, SearchListener& listener,
                                  const SearchStop& stop);

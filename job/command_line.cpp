@@ -107,7 +107,8 @@ TokenScan ScanTokens(ByteCursor& cursor, std::vector<std::string_view>& tokens) 
     }
 }
 
-// Applies an option token ("-" and letters of "bepfzi"); false when it is invalid.
+}  // namespace
+
 bool ApplyOptionToken(std::string_view token, uint16_t& optionFlags) {
     if (token.size() == 1) return false;  // a lone '-'
     uint16_t flags = 0;
@@ -125,6 +126,8 @@ bool ApplyOptionToken(std::string_view token, uint16_t& optionFlags) {
     optionFlags = flags;
     return true;
 }
+
+namespace {
 
 // "com1".."com4" in any case: the port index 0..3, or -1.
 int ComPortIndex(std::string_view token) {

@@ -24,6 +24,10 @@ enum CommandLineResult : int {
 // not characters). Always writes programPath; may write the job's fields.
 int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& programPath);
 
+// Applies an option token ("-" and letters of "bepfzi") to optionFlags; false (and
+// optionFlags unchanged) when it is invalid.
+bool ApplyOptionToken(std::string_view token, uint16_t& optionFlags);
+
 // Dotted IPv4 text to four bytes; false when the text is not a valid address
 // (the output must then not be used).
 bool ParseDottedAddress(std::string_view text, std::array<uint8_t, 4>& address);

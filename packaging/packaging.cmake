@@ -1,5 +1,5 @@
 # Debian packages, built with CPack (scripts/package.sh):
-#   quorsel          quorsel-pack and quorsel-apsim, the bare updater (and quorsel.exe
+#   quorsel          quorsel-pack, quorsel-apsim, quorsel-scan and quorsel-fleet, the bare updater (and quorsel.exe
 #                    when QUORSEL_WINDOWS_UPDATER names a built one), manual pages
 #   quorsel-desktop  the desktop module (Qt 6) that quorsel loads when a display is usable
 # Dependencies come from dpkg-shlibdeps. The installed folder of the updater is the
@@ -20,7 +20,7 @@ set(PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${PACKAGING_OUT}/changelog.Debian @ONLY)
 set(COMPRESSED)
 set(COMPRESSED_SOURCES)
-foreach(page quorsel quorsel-pack quorsel-apsim)
+foreach(page quorsel quorsel-pack quorsel-apsim quorsel-scan quorsel-fleet)
   list(APPEND COMPRESSED_SOURCES ${CMAKE_SOURCE_DIR}/docs/man/${page}.1)
 endforeach()
 list(APPEND COMPRESSED_SOURCES ${PACKAGING_OUT}/changelog.Debian)
@@ -33,7 +33,7 @@ foreach(source ${COMPRESSED_SOURCES})
 endforeach()
 add_custom_target(packaging_files ALL DEPENDS ${COMPRESSED})
 
-install(TARGETS quorsel-pack quorsel-apsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quorsel)
+install(TARGETS quorsel-pack quorsel-apsim quorsel-scan quorsel-fleet RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT quorsel)
 install(TARGETS quorsel RUNTIME DESTINATION ${QUORSEL_LIBDIR_IN_PREFIX} COMPONENT quorsel)
 if(QUORSEL_WINDOWS_UPDATER)
   if(NOT EXISTS ${QUORSEL_WINDOWS_UPDATER})
@@ -53,6 +53,7 @@ if(QUORSEL_WINDOWS_UPDATER)
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ COMPONENT quorsel)
 endif()
 install(FILES ${PACKAGING_OUT}/quorsel.1.gz ${PACKAGING_OUT}/quorsel-pack.1.gz ${PACKAGING_OUT}/quorsel-apsim.1.gz
+              ${PACKAGING_OUT}/quorsel-scan.1.gz ${PACKAGING_OUT}/quorsel-fleet.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT quorsel)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_CURRENT_LIST_DIR}/copyright ${PACKAGING_OUT}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorsel COMPONENT quorsel)
@@ -92,8 +93,11 @@ regions to the access point over the LAN or a serial line. Its user interface
 is Japanese: desktop dialogs where a display is usable (quorsel-desktop), a
 terminal front-end elsewhere, for example over SSH.
 .
-This package also holds quorsel-apsim, a simulated access point for trying the
-updater and testing it.")
+This package also holds quorsel-scan, which finds the access points on the
+local network and tells which ones a firmware file fits, quorsel-fleet, which
+writes one firmware file to many access points side by side with a live table
+and a JSON report, and quorsel-apsim, a
+simulated access point for trying the updater and testing it.")
 
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME quorsel-desktop)
 set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION utils)

@@ -8,6 +8,7 @@
 #define RES_PROGRESS_DIALOG 129
 #define RES_POWER_ON_DIALOG 130
 #define RES_PASSWORD_DIALOG 131
+#define RES_SEARCH_DIALOG 132
 
 // Strings
 #define RES_ABOUT_MENU_STRING 101
@@ -33,6 +34,12 @@
 #define CTL_STATUS_COMMAND 1019  // never visible; its id is the status command
 #define CTL_STATUS_LINE 1022
 #define CTL_PROGRESS_BAR 1024
+#define CTL_SEARCH_LIST 1030      // search: the access points found
+#define CTL_SEARCH_PROGRESS 1031  // search: the progress bar
+#define CTL_SEARCH_STATE 1032     // search: "検索中..." or the not-found line
+#define CTL_SEARCH_AGAIN 1033     // search: "再検索"
 
 // The system-menu command of the version box (its low four bits are free for the system).
 #define SYSCMD_ABOUT 0x0010
+// The system-menu command that opens the search for access points.
+#define SYSCMD_SEARCH 0x0020

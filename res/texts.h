@@ -39,6 +39,11 @@ inline constexpr const char* TEXT_PASSWORD_BAD_CHARACTER = "パスワードに�
 // Terminal settings form
 inline constexpr const char* TEXT_FORM_TRANSPORT = "接続方法 (1: LAN経由でアップデート, 2: シリアル経由でアップデート)";
 inline constexpr const char* TEXT_FORM_COM_PORT = "ポート (COM1〜COM4)";
+// Terminal: the question after the numbered table of access points found
+inline constexpr const char* TEXT_SEARCH_PICK_HINT = "番号かIPアドレスを入力してください (?: 再検索)";
+// Terminal: added to the diagnostic line of a LAN run whose connect failed
+inline constexpr const char* TEXT_SEARCH_SUGGESTION =
+    "to find the access point's address, run quorsel-scan, or answer ? to the IP address question";
 // Dialog captions and message boxes
 inline constexpr const char* TEXT_APP_TITLE = "Quorsel";
 // Settings dialog
@@ -55,5 +60,42 @@ inline constexpr const char* TEXT_ABOUT_CAPTION = "Quorselのﾊﾞｰｼﾞｮ�
 inline constexpr const char* TEXT_ABOUT_VERSION = "Quorsel Version 1.0";
 // Desktop settings dialog: the window menu's entry that closes the dialog
 inline constexpr const char* TEXT_CLOSE_MENU = "閉じる(&C)";
+
+// Search of the local network for access points: the settings dialog's entry, the
+// search dialog and the table that the terminal and quorsel-scan print
+inline constexpr const char* TEXT_SEARCH_MENU = "アクセスポイントを検索...";
+inline constexpr const char* TEXT_SEARCH_CAPTION = "アクセスポイントの検索";
+inline constexpr const char* TEXT_SEARCH_PROGRESS = "検索中...";
+inline constexpr const char* TEXT_SEARCH_NONE_FOUND = "アクセスポイントが見つかりませんでした";
+inline constexpr const char* TEXT_SEARCH_AGAIN = "再検索";
+// Column headers; the address column is TEXT_IP_ADDRESS
+inline constexpr const char* TEXT_SEARCH_COLUMN_MODEL = "機種";
+inline constexpr const char* TEXT_SEARCH_COLUMN_GENERATION = "世代";
+inline constexpr const char* TEXT_SEARCH_COLUMN_FITS = "対応";
+// The fit mark in the 対応 column, and the row of a service that is no access point
+inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
+// After the generation digit in the 世代 column: the access point's generation
+inline constexpr const char* TEXT_SEARCH_GENERATION_NEW = "新";
+inline constexpr const char* TEXT_SEARCH_GENERATION_OLD = "旧";
+inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+// Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
+inline constexpr const char* TEXT_FLEET_STATE = "状態";
+inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";
+// Fleet rows that no run's status line describes
+inline constexpr const char* TEXT_FLEET_WAITING = "待機中";
+inline constexpr const char* TEXT_FLEET_SKIPPED = "対象外";
+inline constexpr const char* TEXT_FLEET_NOT_STARTED = "未実施";
+// After a busy row's status text once Ctrl-C was pressed
+inline constexpr const char* TEXT_FLEET_AWAITED = "(完了待ち)";
+// Ctrl-C: %1 is the number of access points that are still writing
+inline constexpr const char* TEXT_FLEET_STOPPING = "中断します。新しいアップデートは開始しません。";
+inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %1 台は中断できません。完了を待っています。";
+// Summary: %1 completed, %2 failed, %3 aborted, %4 not started, %5 skipped
+inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
+// While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
+inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+inline constexpr const char* TEXT_FLEET_USAGE =
+    "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
 
 }  // namespace quorsel

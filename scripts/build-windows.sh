@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows updater (quorsel.exe), its libraries and its unit tests
+# Cross-builds the Windows updater (quorsel.exe), quorsel-scan.exe, its libraries and its unit tests
 # with Debian's mingw-w64 into ${BUILD_DIR:-build-windows}/ (extra arguments go to
 # cmake). Installs the cross toolchain first when it is missing.
 set -euo pipefail
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   cmake ninja-build
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  googletest
+  googletest nlohmann-json3-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

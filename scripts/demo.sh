@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, packs a sample firmware into the updater and
-# runs a real LAN update of it against the simulated access point on 127.0.0.1.
+# Installs what is missing, builds, packs a sample firmware into the updater, finds
+# the simulated access point on 127.0.0.1 with quorsel-scan and runs a real LAN
+# update of it there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -30,6 +31,14 @@ echo "== Starting the simulated access point on 127.0.0.1:9002 (password: demo)"
   --listen 127.0.0.1 --port 9002 --exit-after-ranges 1 >"$work/apsim.out" 2>"$work/apsim.log" &
 apsim=$!
 for _ in $(seq 1200); do [ -s "$work/apsim.out" ] && break; kill -0 $apsim 2>/dev/null || break; sleep 0.05; done
+
+echo "== Finding it: quorsel-scan --firmware quorsel-KRV001 127.0.0.1"
+# 127.0.0.1 stands for the LAN here; without a target quorsel-scan searches the
+# subnets of this machine's interfaces and 192.168.1.254.
+"$BUILD/quorsel-scan" --firmware "$work/quorsel-KRV001" 127.0.0.1 || {
+  echo "== quorsel-scan found no access point" >&2
+  exit 1
+}
 
 echo "== Updating regions 4 and 5 over the LAN: quorsel -fz 127.0.0.1"
 # setsid: without a controlling terminal the password is read from standard input.

@@ -84,6 +84,24 @@ drive click power-on 2 status ABORTED
 shot progress progress-aborted
 end_case
 
+# The search from the settings dialog's system menu, in the namespace's own subnet
+# 10.79.0.0/24 (a tun device that no process reads): two access points found, the
+# fitting one selected; then, with no access point left, nothing found.
+ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0
+ip addr add 10.79.0.7/32 dev lo && ip addr add 10.79.0.9/32 dev lo
+start_apsim --generation 2 --listen 10.79.0.7
+"$LINUX_BUILD_DIR/quorsel-apsim" --model MXD001 --generation 1 --listen 10.79.0.9 --port 9002 >/dev/null 2>&1 &
+second_apsim=$!
+start_updater
+drive wait settings sysmenu settings 32 wait search move search 40 40 rows search 1030 2 becomes search 1033 1 \
+      key search 1030 40 becomes search 1 1
+shot search search
+kill "$second_apsim" 2>/dev/null || true
+stop_apsim
+drive click search 1033 becomes search 1033 0 becomes search 1033 1 text search 1032 SEARCH_NONE_FOUND
+shot search search-none
+end_case
+
 # A port that cannot be opened, and a command line that is not valid.
 start_updater -f com4
 drive wait password click password 1 wait box

@@ -2,7 +2,8 @@
 # Builds the Windows updater and runs its tests: the imports and the absence of the
 # container signature in quorsel.exe, the portable unit tests under Wine in a
 # private prefix, packing quorsel.exe with the Linux quorsel-pack, and the
-# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) when they exist.
+# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) and quorsel-fleet.exe
+# against three simulated access points (tests/win32/e2e/fleet.sh) when they exist.
 #
 # BUILD_DIR (default build-windows) is the Windows build, LINUX_BUILD_DIR (default
 # build) the Linux one that provides quorsel-pack and quorsel-apsim.
@@ -50,7 +51,7 @@ exe="$BUILD_DIR/quorsel.exe"
 # quorsel.exe imports only DLLs that every Windows installation has (wintrust.dll:
 # the check of a signed firmware file's signature).
 imports_are_system_dlls() {
-  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|wintrust)\.dll$'
+  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi|wintrust)\.dll$'
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   echo "  imports: $(echo "$dlls" | tr '\n' ' ')"
@@ -116,6 +117,23 @@ if [ -x tests/win32/e2e/run.sh ]; then
     WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/run.sh
   }
   check end_to_end_under_wine
+fi
+
+if [ -x tests/win32/e2e/scan.sh ]; then
+  wineserver -k 2>/dev/null || true
+  scan_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/scan.sh
+  }
+  check scan_under_wine
+fi
+
+if [ -x tests/win32/e2e/fleet.sh ]; then
+  # quorsel-fleet.exe: three simulated access points at once, in a namespace of its own.
+  wineserver -k 2>/dev/null || true
+  fleet_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/fleet.sh
+  }
+  check fleet_under_wine
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -167,8 +167,8 @@ TEST_F(DesktopChoiceTest, ForeignOrUnsafeModulesAreRefusedForTheTerminal) {
     ASSERT_EQ(RunShell("cp " + ShellQuote(BuildPath("quorsel")) + " " + ShellQuote(updater)).exitStatus, 0);
     const std::vector<std::pair<std::string, std::string>> cases = {
         {BuildPath("foreign-modules/later/") + MODULE,
-         "has no entry quorsel_desktop_run_v1 (built for another version of quorsel)"},
-        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 1)"},
+         "has no entry quorsel_desktop_run_v2 (built for another version of quorsel)"},
+        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 2)"},
         {BuildPath(MODULE), "may be written by other users"},
     };
     for (const auto& [source, reason] : cases) {

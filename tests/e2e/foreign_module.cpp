@@ -4,12 +4,12 @@
 #include "ui/qt/desktop_module.h"
 
 #ifdef FOREIGN_MODULE_REFUSES
-extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v1(
+extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v2(
     const quorsel::DesktopServices* /*services*/) noexcept {
     return quorsel::DESKTOP_MODULE_REFUSED;
 }
 #else
-extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v2(const void* /*services*/) noexcept {
+extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v3(const void* /*services*/) noexcept {
     return 0;
 }
 #endif

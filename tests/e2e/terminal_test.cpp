@@ -187,5 +187,61 @@ TEST_F(TerminalTest, PortThatCannotBeSetUpShowsItsError) {
     EXPECT_NE(run.out.find(TEXT_ABORTED), std::string::npos) << run.out;
 }
 
+// In a namespace whose only interface is on 10.79.0.0/24 (every address there but
+// the simulator's swallows the connect), with the access point at 10.79.0.20 and
+// nothing at the default address: "?" at the address question searches the default
+// targets and prints the numbered table; "1" picks the access point, which the run
+// then updates.
+TEST_F(TerminalTest, QuestionMarkSearchesAndANumberPicksTheAccessPoint) {
+    const std::string apsim = ShellQuote(BuildPath("quorsel-apsim")) + " --flash " +
+                              ShellQuote(dir_.File("flash.bin")) + " --model KRV001 --generation 1";
+    ChildSpec launch;
+    launch.argv = {"/bin/sh", "-c",
+                   ShellQuote(std::string(QUORSEL_E2E_SCRIPT_DIR) + "/run_in_netns.sh") + " " +
+                       ShellQuote(dir_.path()) + " " + apsim + " -- " + ShellQuote(updater_)};
+    launch.setEnv = {"NETNS_ON_TERMINAL=1", "NETNS_APSIM_ADDRESS=10.79.0.20", "NETNS_SEARCH_SUBNET=10.79.0.1/24"};
+    launch.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(launch));
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_FORM_TRANSPORT, SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type("1\r"));
+    ASSERT_TRUE(updater.WaitForScreen(std::string(TEXT_IP_ADDRESS) + " [192.168.1.254]", SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type("?\r"));
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_SEARCH_PROGRESS, SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.WaitForScreen(TEXT_SEARCH_PICK_HINT, SCREEN_WAIT)) << updater.Screen();
+    const std::string table = updater.Screen();
+    ASSERT_TRUE(updater.Type("1\r"));
+    const std::optional<int> status = updater.Wait(RUN_LIMIT);
+    ASSERT_TRUE(status.has_value()) << "still running: " << updater.Screen();
+
+    // The header, then one numbered row: address, model, generation digit, fit mark.
+    EXPECT_NE(table.find("    IPアドレス  機種    世代  対応\r\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("1)  10.79.0.20  KRV001  1     ○\r\n"), std::string::npos) << table;
+    EXPECT_EQ(table.find("2)"), std::string::npos) << "only the access point is listed: " << table;
+    EXPECT_NE(updater.Screen().find(TEXT_COMPLETE), std::string::npos) << updater.Screen();
+    EXPECT_EQ(ReadFile(dir_.File("updater.rc")), std::vector<uint8_t>({'0', '\n'})) << updater.Screen();
+}
+
+// A LAN run that cannot connect: the status line stays as it is, and the diagnostic
+// line suggests the search.
+TEST_F(TerminalTest, AFailedConnectSuggestsTheSearch) {
+    ChildSpec launch;
+    launch.argv = {"/bin/sh", "-c",
+                   ShellQuote(std::string(QUORSEL_E2E_SCRIPT_DIR) + "/run_in_netns.sh") + " " +
+                       ShellQuote(dir_.path()) + " none -- " + ShellQuote(updater_) + " -f 192.168.1.254"};
+    launch.setEnv = {"NETNS_ON_TERMINAL=1"};
+    launch.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(launch));
+    ASSERT_TRUE(updater.Wait(RUN_LIMIT).has_value()) << "still running: " << updater.Screen();
+    const std::string screen = updater.Screen();
+    EXPECT_NE(screen.find("192.168.1.254 に接続できません\r\n"), std::string::npos) << screen;
+    const size_t diagnostic = screen.find("quorsel: connecting to ");
+    ASSERT_NE(diagnostic, std::string::npos) << screen;
+    const std::string line = screen.substr(diagnostic, screen.find('\n', diagnostic) - diagnostic);
+    EXPECT_NE(line.find(std::string("; ") + TEXT_SEARCH_SUGGESTION), std::string::npos) << line;
+    EXPECT_NE(line.find("quorsel-scan"), std::string::npos) << line;
+}
+
 }  // namespace
 }  // namespace quorsel::testing

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QTest>
 
 #include <algorithm>
@@ -20,6 +21,8 @@
 
 #include "job/startup.h"
 #include "engine/posix_network.h"
+#include "engine/probe_network_posix.h"
+#include "res/resource_ids.h"
 #include "res/texts.h"
 #include "tests/support/apsim_process.h"
 #include "tests/support/container_builder.h"
@@ -31,7 +34,9 @@
 #include "ui/qt/password_dialog.h"
 #include "ui/qt/power_on_dialog.h"
 #include "ui/qt/progress_dialog.h"
+#include "ui/qt/search_dialog.h"
 #include "ui/qt/settings_dialog.h"
+#include "ui/firmware_model.h"
 
 namespace quorsel::testing {
 namespace {
@@ -255,6 +260,55 @@ TEST_F(DesktopLanRunTest, SettingsPasswordAndCompletionThroughTheDialogs) {
         << "the flash differs from the image over the written range";
     EXPECT_TRUE(std::all_of(flash.begin(), flash.begin() + REGIONS_4_AND_5_START, [](uint8_t b) { return b == 0xFF; }))
         << "nothing outside the range was written";
+}
+
+// A real search from the settings dialog's window menu (over loopback, on the
+// simulator's port) finds the access point and marks it as fitting this firmware;
+// the choice lands in the address edit, and the update then completes.
+TEST_F(DesktopLanRunTest, SearchPickThenTheUpdateCompletes) {
+    ASSERT_TRUE(StartSimulator({"--model", "KRV001", "--generation", "1"}));
+    RedirectingNetwork network(apsim_.port());
+    FakeSerialPorts ports;
+    PosixProbeNetwork probe;
+    const uint16_t port = apsim_.port();
+    const std::string firmwareModel = FirmwareModelOf(updater_);
+    DesktopFrontend frontend("updater", network, ports, ShortSleep);
+    frontend.SetSearch([&probe, port, firmwareModel](SearchListener& listener, const SearchStop& stop) {
+        SearchSettings settings;
+        settings.port = port;
+        settings.firmwareModel = firmwareModel;
+        return SearchAccessPoints(probe, {{127, 0, 0, 1}}, settings, listener, stop);
+    });
+
+    QString found, fits;
+    WhenVisible<SettingsDialog>(
+        [&](SettingsDialog& settings) {
+            WhenVisible<SearchDialog>(
+                [&](SearchDialog& search) {
+                    auto* list = search.controlAs<QTreeWidget>(CTL_SEARCH_LIST);
+                    ASSERT_TRUE(WaitUntil([&] { return list->topLevelItemCount() == 1; }));
+                    found = list->topLevelItem(0)->text(COLUMN_ADDRESS) + " " + list->topLevelItem(0)->text(COLUMN_MODEL);
+                    fits = list->topLevelItem(0)->text(COLUMN_FITS);
+                    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                      list->visualItemRect(list->topLevelItem(0)).center());
+                    ClickButton(search, ID_OK_BUTTON);
+                },
+                "the search dialog");
+            When([&settings] { return FindVisible<SearchDialog>() == nullptr && TextOf(settings.control(ID_ADDRESS_EDIT)) == "127.0.0.1"; },
+                 [&settings] { ClickButton(settings, ID_OK_BUTTON); }, "the address from the search");
+            settings.searchAction()->trigger();
+        },
+        "the settings dialog");
+    BoxContents completion{};
+    AnswerBox(completion, "the completion box");
+    EndState end;
+    CloseProgressWhenEnded(end);
+
+    int status = RunStartup(frontend, network, Quoted(updater_), updater_, TestTimeouts());
+    EXPECT_EQ(found, "127.0.0.1 KRV001");
+    EXPECT_EQ(fits, U("○"));
+    EXPECT_EQ(status, EXIT_COMPLETED) << apsim_.Log();
+    EXPECT_EQ(end.status, U("正常終了"));
 }
 
 TEST_F(DesktopLanRunTest, AFailureEndsWithItsCodesExitStatus) {

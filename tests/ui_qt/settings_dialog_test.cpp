@@ -257,7 +257,9 @@ TEST_F(SettingsDialogTest, CancelEscapeAndTheCloseBoxEndWithCancel) {
 
 TEST_F(SettingsDialogTest, WindowMenuHasASeparatorThenTheVersionEntry) {
     QList<QAction*> actions = dialog_.windowMenu()->actions();
-    ASSERT_EQ(actions.size(), 3);
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[3], dialog_.searchAction());
+    EXPECT_FALSE(actions[3]->isVisible()) << "no search was set up";
     EXPECT_EQ(actions[0]->text(), U(TEXT_CLOSE_MENU));
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2], dialog_.aboutAction());

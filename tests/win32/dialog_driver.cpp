@@ -5,12 +5,13 @@
 //
 //   quorsel-dialog-driver STEP [STEP...]
 //
-// Steps (DIALOG is settings, about, progress, power-on, password or box):
+// Steps (DIALOG is settings, about, search, progress, power-on, password or box):
 //   wait DIALOG             until the dialog is shown
 //   gone DIALOG             until it is no longer shown
 //   set DIALOG ID TEXT      WM_SETTEXT to control ID
 //   click DIALOG ID         BM_CLICK on button ID
 //   text DIALOG ID NAME     control ID shows the text NAME of res/texts.h
+//   shows DIALOG ID TEXT    control ID shows TEXT itself
 //   status NAME [A.B.C.D]   until the progress dialog's status line (1022) shows
 //                           NAME; CONNECT_FAILED is filled with the address
 //   box NAME ICON           until a message box with the application's caption
@@ -20,6 +21,9 @@
 //   visible DIALOG ID 0|1   control ID is hidden (0) or visible (1)
 //   close DIALOG            sends the close request (WM_CLOSE)
 //   sysmenu DIALOG CMD      posts WM_SYSCOMMAND CMD, as the system menu does
+//   becomes DIALOG ID 0|1   until control ID is disabled (0) or enabled (1)
+//   rows DIALOG ID N        until list view ID holds N rows
+//   key DIALOG ID VK        posts the key VK (a virtual-key code) to control ID
 //   rect DIALOG             prints "x y width height" of the dialog's window
 //   move DIALOG X Y         moves the dialog's window (for screenshots)
 //   sleep MS
@@ -27,6 +31,7 @@
 // Exit status 0 when every step passed; 1 at the first that failed, with a line
 // on standard error that says what was found instead.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +61,8 @@ constexpr NamedText TEXTS[] = {
     QUORSEL_TEXT(PASSWORD_PROMPT),  QUORSEL_TEXT(APP_TITLE),        QUORSEL_TEXT(LAN_RADIO),
     QUORSEL_TEXT(SERIAL_RADIO),     QUORSEL_TEXT(PORT_GROUP),       QUORSEL_TEXT(BAUD_GROUP),
     QUORSEL_TEXT(IP_ADDRESS),       QUORSEL_TEXT(OK),               QUORSEL_TEXT(CANCEL),
-    QUORSEL_TEXT(ABOUT_CAPTION),    QUORSEL_TEXT(ABOUT_VERSION),
+    QUORSEL_TEXT(ABOUT_CAPTION),    QUORSEL_TEXT(ABOUT_VERSION),    QUORSEL_TEXT(SEARCH_CAPTION),
+    QUORSEL_TEXT(SEARCH_PROGRESS),  QUORSEL_TEXT(SEARCH_NONE_FOUND), QUORSEL_TEXT(SEARCH_AGAIN),
 };
 #undef QUORSEL_TEXT
 
@@ -116,6 +122,7 @@ std::string KindOf(HWND window) {
     if (!IsDialog(window)) return "";
     std::wstring caption = WindowText(window);
     if (GetDlgItem(window, CTL_LAN_RADIO)) return "settings";
+    if (caption == Wide(quorsel::TEXT_SEARCH_CAPTION) && GetDlgItem(window, CTL_SEARCH_LIST)) return "search";
     if (GetDlgItem(window, CTL_PROGRESS_BAR)) return "progress";
     if (GetDlgItem(window, CTL_STATUS_COMMAND)) return "power-on";
     if (caption == Wide(quorsel::TEXT_PASSWORD_CAPTION) && GetDlgItem(window, CTL_ADDRESS_EDIT)) return "password";
@@ -247,6 +254,12 @@ int wmain(int argc, wchar_t** argv) {
                 std::wstring shown = WindowText(Control(dialog, id, kind));
                 if (shown != wanted) Fail(kind + " shows \"" + Utf8(shown) + "\", not " + name);
             }
+        } else if (verb == "shows") {
+            std::string kind = next("dialog");
+            HWND control = Control(Wait(kind), Number(next("id").c_str()), kind);
+            std::wstring wanted = Wide(next("text"));
+            std::wstring shown = WindowText(control);
+            if (shown != wanted) Fail(kind + " shows \"" + Utf8(shown) + "\", not \"" + Utf8(wanted) + "\"");
         } else if (verb == "status") {
             std::string name = next("text name");
             std::string expected;
@@ -288,11 +301,32 @@ int wmain(int argc, wchar_t** argv) {
             bool wanted = next("0|1") == "1";
             bool actual = verb == "enabled" ? IsWindowEnabled(control) != FALSE : IsWindowVisible(control) != FALSE;
             if (actual != wanted) Fail(kind + " control is " + (actual ? "" : "not ") + verb);
+        } else if (verb == "becomes") {
+            std::string kind = next("dialog");
+            HWND control = Control(Wait(kind), Number(next("id").c_str()), kind);
+            bool wanted = next("0|1") == "1";
+            if (!WaitFor([&] { return (IsWindowEnabled(control) != FALSE) == wanted; })) {
+                Fail(kind + " control did not become " + (wanted ? "enabled" : "disabled"));
+            }
         } else if (verb == "close") {
             PostMessageW(Wait(next("dialog")), WM_CLOSE, 0, 0);
         } else if (verb == "sysmenu") {
             HWND dialog = Wait(next("dialog"));
             PostMessageW(dialog, WM_SYSCOMMAND, static_cast<WPARAM>(Number(next("command").c_str())), 0);
+        } else if (verb == "rows") {
+            std::string kind = next("dialog");
+            HWND list = Control(Wait(kind), Number(next("id").c_str()), kind);
+            const LRESULT wanted = Number(next("rows").c_str());
+            LRESULT shown = -1;
+            if (!WaitFor([&] { return (shown = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) == wanted; })) {
+                Fail(kind + " lists " + std::to_string(shown) + " rows, not " + std::to_string(wanted));
+            }
+        } else if (verb == "key") {
+            std::string kind = next("dialog");
+            HWND control = Control(Wait(kind), Number(next("id").c_str()), kind);
+            const auto key = static_cast<WPARAM>(Number(next("key").c_str()));
+            PostMessageW(control, WM_KEYDOWN, key, 1);
+            PostMessageW(control, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
         } else if (verb == "rect") {
             RECT r;
             GetWindowRect(Wait(next("dialog")), &r);

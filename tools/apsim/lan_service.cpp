@@ -137,7 +137,14 @@ void LanSession::ServeFlash() {
         Finish();
         return;
     }
-    if (Answer({{Step::Header, 0, REPLY_OK}, {Step::Start, 0, REPLY_START}}) == Flow::End) return;
+    if (config_.erasePause.count() == 0) {
+        if (Answer({{Step::Header, 0, REPLY_OK}, {Step::Start, 0, REPLY_START}}) == Flow::End) return;
+    } else {
+        if (Answer({{Step::Header, 0, REPLY_OK}}) == Flow::End) return;
+        LogEvent("erasing for " + std::to_string(config_.erasePause.count()) + " ms");
+        std::this_thread::sleep_for(config_.erasePause);
+        if (Answer({{Step::Start, 0, REPLY_START}}) == Flow::End) return;
+    }
 
     RangeReceiver receiver(header, ap.ReceivedForm());
     uint32_t blocks = 0;
@@ -157,6 +164,7 @@ void LanSession::ServeFlash() {
         }
         receiver.AddBlock(block.data(), size);
         ++blocks;
+        if (config_.blockPause.count() > 0) std::this_thread::sleep_for(config_.blockPause);
         if (receiver.Remaining() == 0 && faults_.mergeReplies && !faults_.CloseAfter(blocks)) {
             blockAnswerPending = true;
             break;

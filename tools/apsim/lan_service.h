@@ -17,6 +17,8 @@ struct LanServiceConfig {
     FlashStore* flash = nullptr;  // not owned; null: ranges are checked but not stored
     std::chrono::milliseconds idleTimeout{};
     std::chrono::milliseconds silentHold{};
+    std::chrono::milliseconds erasePause{0};  // before the "S" line
+    std::chrono::milliseconds blockPause{0};  // before each data block's answer
     LineEnd lineEnd = LineEnd::Lf;
     FaultPlan faults;
     uint32_t exitAfterRanges = 0;  // 0: never

@@ -95,6 +95,8 @@ int RunLan(const quorsel::apsim::Options& options, const quorsel::apsim::AccessP
     config.flash = flash;
     config.idleTimeout = options.idleTimeout;
     config.silentHold = options.silentHold;
+    config.erasePause = options.erasePause;
+    config.blockPause = options.blockPause;
     config.lineEnd = options.lineEnd;
     config.faults = options.faults;
     config.exitAfterRanges = options.exitAfterRanges;

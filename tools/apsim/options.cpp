@@ -29,14 +29,14 @@ constexpr std::string_view VALUED_OPTIONS[] = {
     "--port",            "--exit-after-ranges", "--max-connections", "--idle-timeout", "--silent-hold",
     "--silent-at",       "--close-at",        "--garbage-at",   "--close-after-blocks", "--line-end",
     "--loader-length",   "--wake-after",      "--boot-noise",   "--nak-blocks",  "--report",
-    "--baud",            "--link",
+    "--baud",            "--link",            "--erase-ms",     "--block-ms",
 };
 
 // Options that only the LAN service, or only the serial line, understands.
 constexpr std::string_view LAN_ONLY_OPTIONS[] = {
     "--generation",  "--listen",      "--port",         "--max-connections", "--close-at",
     "--garbage-at",  "--close-after-blocks", "--answer-ip", "--split-replies", "--merge-replies",
-    "--line-end",
+    "--line-end",    "--erase-ms",    "--block-ms",
 };
 constexpr std::string_view SERIAL_ONLY_OPTIONS[] = {
     "--loader-length", "--wake-after", "--boot-noise", "--nak-blocks", "--report", "--baud", "--link",
@@ -111,6 +111,12 @@ Ending:
                           MS milliseconds (default 30000)
   --silent-hold MS        keep a connection that fell silent open at most MS
                           milliseconds, or until the client closes (default 600000)
+
+Pace (as an access point's flash takes its time):
+  --erase-ms MS           wait MS milliseconds before the "S" line of a range, as
+                          an access point erasing its flash (default 0)
+  --block-ms MS           wait MS milliseconds before answering each data block
+                          (default 0)
 
 Faults (each usable alone; STEP is one of inquiry, flsh, header, start,
 block:K (the answer to data block K, from 1), end, final):
@@ -232,6 +238,9 @@ Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
         } else if (name == "--silent-hold") {
             if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count)) return Fail(bad);
             options.silentHold = std::chrono::milliseconds(count);
+        } else if (name == "--erase-ms" || name == "--block-ms") {
+            if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count)) return Fail(bad);
+            (name == "--erase-ms" ? options.erasePause : options.blockPause) = std::chrono::milliseconds(count);
         } else if (name == "--silent-at") {
             silentAt = std::string(value);
         } else if (name == "--close-at" || name == "--garbage-at") {

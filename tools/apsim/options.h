@@ -43,6 +43,10 @@ struct Options {
     std::chrono::milliseconds idleTimeout = DEFAULT_IDLE_TIMEOUT;
     std::chrono::milliseconds silentHold = DEFAULT_SILENT_HOLD;
 
+    // The pace of the flash work (0: none).
+    std::chrono::milliseconds erasePause{0};
+    std::chrono::milliseconds blockPause{0};
+
     LineEnd lineEnd = LineEnd::Lf;
     FaultPlan faults;
 

@@ -5,9 +5,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QTreeWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,12 +17,15 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/power_on_wait.h"
 #include "engine/status_code.h"
+#include "res/resource_ids.h"
 #include "ui/qt/password_dialog.h"
 #include "ui/qt/power_on_dialog.h"
 #include "ui/qt/progress_dialog.h"
+#include "ui/qt/search_dialog.h"
 #include "ui/qt/settings_dialog.h"
 #include "ui/qt/template_dialog.h"
 
@@ -30,6 +35,8 @@ using namespace quorsel;
 
 constexpr const char* APP_TITLE = "quorsel";
 constexpr uint32_t SAMPLE_TOTAL = 0x1F5000;  // one 2 MiB image's regions 4 and 5
+constexpr size_t SAMPLE_SEARCH_SIZE = 254;   // a /24 and the factory address
+constexpr qint64 SEARCH_WAIT_MS = 5000;
 
 // A line on which the access point never answers, for the power-on prompt.
 class SilentLine : public SerialLine {
@@ -68,6 +75,49 @@ private:
     QString directory_;
     bool failed_ = false;
 };
+
+// A search that finds these peers at once.
+SearchRunner::Search FoundAtOnce(std::vector<FoundPeer> peers) {
+    return [peers = std::move(peers)](SearchListener& listener, const SearchStop&) {
+        size_t probed = 0;
+        for (const FoundPeer& peer : peers) {
+            listener.OnFound(peer);
+            listener.OnProgress(++probed, SAMPLE_SEARCH_SIZE);
+        }
+        listener.OnProgress(SAMPLE_SEARCH_SIZE, SAMPLE_SEARCH_SIZE);
+        SearchOutcome outcome;
+        outcome.probed = SAMPLE_SEARCH_SIZE;
+        return outcome;
+    };
+}
+
+FoundPeer SamplePeer(Ipv4Address address, const char* model, char digit, bool fits) {
+    FoundPeer peer;
+    peer.address = address;
+    peer.modelCode = model;
+    peer.generationDigit = digit;
+    peer.generation = digit >= '2' ? Generation::New : Generation::Old;
+    peer.fitsFirmware = fits;
+    return peer;
+}
+
+// The search dialog once its search has ended, the given row selected (-1: none).
+void ShootSearch(Shooter& shooter, SearchRunner::Search search, int selectedRow, const char* name) {
+    SearchDialog dialog(std::move(search));
+    dialog.show();
+    QElapsedTimer clock;
+    clock.start();
+    while (dialog.model().phase() != SearchModel::Phase::Ended && clock.elapsed() < SEARCH_WAIT_MS) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    if (selectedRow >= 0) {
+        auto* list = dialog.controlAs<QTreeWidget>(CTL_SEARCH_LIST);
+        list->setCurrentItem(list->topLevelItem(selectedRow));
+        list->setFocus();
+    }
+    shooter.Save(dialog, name);
+    dialog.hide();
+}
 
 // Once the message box is up: its picture, then OK.
 void ShootNextMessageBox(Shooter& shooter, const char* name) {
@@ -121,6 +171,14 @@ int main(int argc, char** argv) {
         progress.ShowStatus(STATUS_COMPLETE, {SAMPLE_TOTAL, SAMPLE_TOTAL});
         shooter.Save(progress, "progress-complete");
         progress.hide();
+    }
+    {
+        ShootSearch(shooter,
+                    FoundAtOnce({SamplePeer({192, 168, 10, 30}, "ZLT010", '1', false),
+                                 SamplePeer({192, 168, 10, 7}, "KRV001", '2', true),
+                                 SamplePeer({192, 168, 10, 9}, "MXD001", '1', false)}),
+                    0, "search");
+        ShootSearch(shooter, FoundAtOnce({}), -1, "search-none");
     }
     {
         PasswordDialog password{QString::fromLatin1(APP_TITLE)};

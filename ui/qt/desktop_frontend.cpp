@@ -48,7 +48,10 @@ void DesktopFrontend::ShowStartupError(const char* text) {
 }
 
 bool DesktopFrontend::AskSettings(UpdateJob& job) {
-    if (!settings_) settings_ = std::make_unique<SettingsDialog>();
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsDialog>();
+        settings_->SetSearch(search_);
+    }
     settings_->SetValues(job);
     if (settings_->exec() != RESULT_OK) return false;
     settings_->TakeValues(job);

@@ -13,6 +13,7 @@
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
 #include "engine/serial_line.h"
+#include "ui/search_runner.h"
 
 namespace quorsel {
 
@@ -29,6 +30,9 @@ public:
     DesktopFrontend(const DesktopFrontend&) = delete;
     DesktopFrontend& operator=(const DesktopFrontend&) = delete;
 
+    // The search behind the settings dialog's search entry (none: no entry).
+    void SetSearch(SearchRunner::Search search) { search_ = std::move(search); }
+
     void ShowStartupError(const char* text) override;
     // One showing of the settings dialog; the same dialog serves every showing.
     bool AskSettings(UpdateJob& job) override;
@@ -42,6 +46,7 @@ private:
     Network& network_;
     SerialPorts& serialPorts_;
     Sleep sleep_;
+    SearchRunner::Search search_;
     std::unique_ptr<SettingsDialog> settings_;
 };
 

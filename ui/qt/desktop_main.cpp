@@ -7,6 +7,7 @@
 #include "job/startup.h"
 #include "ui/qt/desktop_frontend.h"
 #include "ui/qt/template_dialog.h"
+#include "ui/default_search.h"
 
 namespace quorsel {
 
@@ -17,7 +18,8 @@ constexpr const char* DEFAULT_PROGRAM_NAME = "quorsel";
 }  // namespace
 
 int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
-               const std::string& commandLine, const std::string& executablePath) {
+               const std::string& commandLine, const std::string& executablePath, ProbeNetwork& probeNetwork,
+               const std::string& firmwareModel) {
     std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : DEFAULT_PROGRAM_NAME;
     std::vector<char> programBuffer(program.begin(), program.end());
     programBuffer.push_back('\0');
@@ -28,6 +30,7 @@ int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts
     QApplication::setWindowIcon(ApplicationIcon());
 
     DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts);
+    frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
     return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }
 

@@ -11,13 +11,14 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
+#include "engine/probe_network.h"
 #include "engine/serial_line.h"
 
 namespace quorsel {
 
-constexpr uint32_t DESKTOP_MODULE_INTERFACE = 1;
+constexpr uint32_t DESKTOP_MODULE_INTERFACE = 2;
 constexpr const char* DESKTOP_MODULE_FILE = "quorsel-desktop.so";
-constexpr const char* DESKTOP_MODULE_ENTRY = "quorsel_desktop_run_v1";
+constexpr const char* DESKTOP_MODULE_ENTRY = "quorsel_desktop_run_v2";
 // What the entry returns when it does not take the services it was given (another
 // size or version of DesktopServices): nothing has been shown, the caller goes on
 // with the terminal. No exit status of the updater is negative.
@@ -34,6 +35,8 @@ struct DesktopServices {
     const PeerTimeouts* timeouts;
     const char* commandLine;     // zero-terminated
     const char* executablePath;  // zero-terminated, may be empty
+    ProbeNetwork* probeNetwork;  // the sockets of the search for access points
+    const char* firmwareModel;   // zero-terminated model code of the firmware file; empty when unreadable
 };
 
 }  // namespace quorsel
@@ -42,5 +45,5 @@ extern "C" {
 // Runs the desktop front-end's whole start-up; the process exit status, or
 // DESKTOP_MODULE_REFUSED. Never throws. quorsel only looks it up by name
 // (DESKTOP_MODULE_ENTRY) and calls it through a pointer of this type.
-int quorsel_desktop_run_v1(const quorsel::DesktopServices* services) noexcept;
+int quorsel_desktop_run_v2(const quorsel::DesktopServices* services) noexcept;
 }

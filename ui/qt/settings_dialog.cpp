@@ -13,6 +13,7 @@
 #include <QShowEvent>
 
 #include "res/texts.h"
+#include "ui/qt/search_dialog.h"
 #include "ui/qt/text_limits.h"
 
 namespace quorsel {
@@ -125,6 +126,14 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     aboutAction_->setShortcutContext(Qt::WindowShortcut);
     addAction(aboutAction_);
     connect(aboutAction_, &QAction::triggered, this, &SettingsDialog::ShowAbout);
+    searchAction_ = windowMenu_->addAction(Utf8(TEXT_SEARCH_MENU));
+    searchAction_->setVisible(false);
+    connect(searchAction_, &QAction::triggered, this, &SettingsDialog::ShowSearch);
+}
+
+void SettingsDialog::SetSearch(SearchRunner::Search search) {
+    search_ = std::move(search);
+    searchAction_->setVisible(static_cast<bool>(search_));
 }
 
 void SettingsDialog::SetValues(const UpdateJob& job) {
@@ -216,6 +225,17 @@ void SettingsDialog::contextMenuEvent(QContextMenuEvent* event) {
 void SettingsDialog::ShowAbout() {
     AboutDialog about(this);
     about.exec();
+}
+
+void SettingsDialog::ShowSearch() {
+    if (!search_) return;
+    SearchDialog search(search_, this);
+    if (search.exec() != RESULT_OK || !search.choice()) return;
+    edit_->setText(QString::fromStdString(search.choice()->addressText));
+    if (search.choice()->transport == TRANSPORT_LAN) {
+        Radio(ID_LAN_RADIO)->setChecked(true);  // its handler applies the LAN enabling
+        EnableForLan();
+    }
 }
 
 }  // namespace quorsel

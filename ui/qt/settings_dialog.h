@@ -8,6 +8,7 @@
 
 #include "job/update_job.h"
 #include "ui/qt/template_dialog.h"
+#include "ui/search_runner.h"
 
 class QAction;
 class QButtonGroup;
@@ -51,16 +52,23 @@ public:
     std::string addressText = DEFAULT_ADDRESS_TEXT;
     uint32_t transport = TRANSPORT_LAN;
 
-    // The window menu: a close entry, a separator and the version-box entry. It
-    // opens on a right click anywhere in the dialog.
+    // The window menu: a close entry, a separator, the version-box entry and the
+    // search entry. It opens on a right click anywhere in the dialog.
     QMenu* windowMenu() const { return windowMenu_; }
     QAction* aboutAction() const { return aboutAction_; }
+    QAction* searchAction() const { return searchAction_; }
+
+    // The search the search entry starts; without one the entry is not shown.
+    void SetSearch(SearchRunner::Search search);
 
     void accept() override;
 
 public slots:
     // Shows the version box modally.
     void ShowAbout();
+    // Shows the search for access points modally; the access point chosen there
+    // goes into the address edit, with the LAN update selected.
+    void ShowSearch();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -78,6 +86,8 @@ private:
     QButtonGroup* baudGroup_ = nullptr;
     QMenu* windowMenu_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QAction* searchAction_ = nullptr;
+    SearchRunner::Search search_;
 };
 
 }  // namespace quorsel

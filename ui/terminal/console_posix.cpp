@@ -86,9 +86,16 @@ void Console::WatchInterrupts() {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) continue;
         if (signal == STOP_SIGNAL) return;
+        std::function<void()> handler;
+        {
+            std::lock_guard<std::mutex> lock(handlerMutex_);
+            handler = interruptHandler_;
+        }
         if (prompts_ > 0) {
             char byte = 1;
             [[maybe_unused]] ssize_t written = ::write(wakePipe_[1], &byte, 1);
+        } else if (handler) {
+            handler();
         } else if (!busy_) {
             // Like closing the progress window: the program ends at once.
             std::fputs("\n", stdout);
@@ -97,6 +104,11 @@ void Console::WatchInterrupts() {
             std::_Exit(1);
         }
     }
+}
+
+void Console::SetInterruptHandler(std::function<void()> handler) {
+    std::lock_guard<std::mutex> lock(handlerMutex_);
+    interruptHandler_ = std::move(handler);
 }
 
 Console::Wait Console::WaitReadable(int fd) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,9 @@ public:
 
     // While busy, Ctrl-C is ignored.
     void SetBusy(bool busy) { busy_ = busy; }
+    // A program with a Ctrl-C policy of its own: outside prompts, Ctrl-C calls handler
+    // (on the console's watcher thread) instead of ending the program.
+    void SetInterruptHandler(std::function<void()> handler);
 
     // Ctrl-C cancels a prompt for as long as one of these lives: from before the
     // prompt's text is printed until its answer is in.
@@ -54,6 +58,8 @@ private:
     bool stdoutIsTerminal_;
     std::atomic<bool> busy_{false};
     std::atomic<int> prompts_{0};  // open prompt scopes
+    std::mutex handlerMutex_;
+    std::function<void()> interruptHandler_;
     int wakePipe_[2] = {-1, -1};  // written by the Ctrl-C watcher to interrupt a prompt
     std::string stdinPending_;
     std::thread watcher_;

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -17,6 +19,10 @@ namespace quorsel {
 namespace {
 
 constexpr size_t BAR_WIDTH = 40;
+// Blanks between the columns of the table of access points found.
+constexpr size_t TABLE_GAP = 2;
+// The answer at the address question that starts a search.
+constexpr const char* SEARCH_ANSWER = "?";
 constexpr size_t PASSWORD_MAX_BYTES = 15;
 
 std::string Lower(std::string text) {
@@ -38,6 +44,11 @@ public:
     EventPipe& operator=(const EventPipe&) = delete;
     bool ok() const { return fds_[0] >= 0; }
     int readEnd() const { return fds_[0]; }
+    // Takes one signal (after the read end was reported readable).
+    void Take() {
+        char byte = 0;
+        [[maybe_unused]] ssize_t n = ::read(fds_[0], &byte, 1);
+    }
     void Signal() {
         char byte = 1;
         [[maybe_unused]] ssize_t n = ::write(fds_[1], &byte, 1);
@@ -46,6 +57,34 @@ public:
 private:
     int fds_[2];
 };
+
+// Columns a text takes on a terminal: the Japanese texts are full width.
+size_t DisplayWidth(const std::string& text) {
+    size_t width = 0;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) width += 1;
+        else if (byte >= 0xC0) width += 2;  // the lead byte of a non-ASCII character
+    }
+    return width;
+}
+
+std::string PadTo(const std::string& text, size_t width) {
+    const size_t used = DisplayWidth(text);
+    return text + std::string(used < width ? width - used : 0, ' ');
+}
+
+// The row number typed (1 to rows), or nullopt for any other answer.
+std::optional<size_t> RowNumber(const std::string& answer, size_t rows) {
+    if (answer.empty() || answer.size() > 4) return std::nullopt;
+    size_t number = 0;
+    for (char c : answer) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + static_cast<size_t>(c - '0');
+    }
+    if (number < 1 || number > rows) return std::nullopt;
+    return number - 1;
+}
 
 }  // namespace
 
@@ -81,6 +120,10 @@ bool TerminalFrontend::AskSettings(UpdateJob& job) {
         for (;;) {
             auto text = Ask(TEXT_IP_ADDRESS, job.addressText);
             if (!text) return false;
+            if (*text == SEARCH_ANSWER && search_) {
+                text = SearchAndPick(job.addressText);
+                if (!text) return false;
+            }
             // Like the dialog's edit: more than 15 characters cannot be taken.
             if (text->size() <= ADDRESS_TEXT_MAX) {
                 job.addressText = *text;
@@ -101,7 +144,85 @@ bool TerminalFrontend::AskSettings(UpdateJob& job) {
     }
 }
 
+std::optional<std::string> TerminalFrontend::SearchAndPick(const std::string& current) {
+    for (;;) {
+        SearchModel model = RunSearch();
+        PrintTable(model);
+        auto answer = Ask(TEXT_SEARCH_PICK_HINT, current);
+        if (!answer) return std::nullopt;
+        if (*answer == SEARCH_ANSWER) continue;
+        if (std::optional<size_t> row = RowNumber(*answer, model.rows().size())) {
+            return model.Choose(*row)->addressText;
+        }
+        return answer;
+    }
+}
+
+SearchModel TerminalFrontend::RunSearch() {
+    SearchModel model;
+    EventPipe wake;
+    if (!wake.ok()) {
+        SearchEvent failed;
+        failed.kind = SearchEvent::Kind::Finished;
+        failed.outcome.error = "no pipe for the search's events";
+        model.Start();
+        model.Apply(failed);
+        return model;
+    }
+    SearchRunner runner(search_, [&wake] { wake.Signal(); });
+    model.Start();
+    PrintLine(model.StateText());
+    // Ctrl-C stops the search, as it cancels a prompt; what was found stays.
+    Console::PromptScope prompt(console_);
+    runner.Start();
+    unsigned shownPercent = 101;
+    while (model.phase() == SearchModel::Phase::Searching) {
+        if (!console_.WaitForEvent(wake.readEnd())) {
+            runner.Stop();
+        } else {
+            wake.Take();
+        }
+        for (const SearchEvent& event : runner.TakeEvents()) model.Apply(event);
+        const unsigned percent = static_cast<unsigned>(uint64_t{model.barPos()} * 100 / model.barRange());
+        if (console_.StdoutIsTerminal() && percent != shownPercent) {
+            shownPercent = percent;
+            std::fprintf(stdout, "\r%3u%%", percent);
+            std::fflush(stdout);
+        }
+    }
+    if (console_.StdoutIsTerminal()) std::fputs("\r\033[K", stdout);
+    if (!model.error().empty()) std::fprintf(stderr, "quorsel: the search could not run: %s\n", model.error().c_str());
+    return model;
+}
+
+void TerminalFrontend::PrintTable(const SearchModel& model) {
+    if (model.rows().empty()) {
+        PrintLine(model.StateText());
+        return;
+    }
+    const auto& titles = SearchColumnTitles();
+    std::array<size_t, SEARCH_COLUMN_COUNT> widths{};
+    for (size_t column = 0; column < SEARCH_COLUMN_COUNT; ++column) {
+        widths[column] = DisplayWidth(titles[column]);
+        for (const SearchRow& row : model.rows()) widths[column] = std::max(widths[column], DisplayWidth(row.cells[column]));
+    }
+    const size_t numberWidth = std::to_string(model.rows().size()).size() + 1;  // "12)"
+    auto line = [&](const std::string& number, auto cell) {
+        std::string text = PadTo(number, numberWidth + TABLE_GAP);
+        for (size_t column = 0; column < SEARCH_COLUMN_COUNT; ++column) {
+            text += column + 1 < SEARCH_COLUMN_COUNT ? PadTo(cell(column), widths[column] + TABLE_GAP) : cell(column);
+        }
+        while (!text.empty() && text.back() == ' ') text.pop_back();
+        PrintLine(text);
+    };
+    line("", [&](size_t column) { return std::string(titles[column]); });
+    for (size_t index = 0; index < model.rows().size(); ++index) {
+        line(std::to_string(index + 1) + ")", [&](size_t column) { return model.rows()[index].cells[column]; });
+    }
+}
+
 int TerminalFrontend::RunProgress(const UpdateJob& job, const RunSettings& settings) {
+    lanRun_ = settings.transport != TRANSPORT_SERIAL;
     model_.emplace(job.address);
     model_->Start();
     PrintLine(model_->state().statusText);
@@ -154,6 +275,10 @@ void TerminalFrontend::Notify(StatusCode code, const TransferCounters& counters)
     // drawn before the status line of the same code.
     if (effect.barChanged && console_.StdoutIsTerminal()) DrawBar();
     if (effect.textChanged) PrintLine(model_->state().statusText);
+    if (code == STATUS_CONNECT_FAILED && lanRun_ && !pendingDiagnostic_.empty()) {
+        // The address may be the wrong one: say how to find the access point.
+        pendingDiagnostic_ += std::string("; ") + TEXT_SEARCH_SUGGESTION;
+    }
     if (effect.finished && !pendingDiagnostic_.empty()) {
         std::fprintf(stderr, "%s\n", pendingDiagnostic_.c_str());
         pendingDiagnostic_.clear();

@@ -12,6 +12,8 @@
 #include "engine/run_interfaces.h"
 #include "engine/serial_line.h"
 #include "ui/progress_model.h"
+#include "ui/search_model.h"
+#include "ui/search_runner.h"
 #include "ui/terminal/console_posix.h"
 
 namespace quorsel {
@@ -22,6 +24,10 @@ class TerminalFrontend : public StartupFrontend,
                          public PowerOnPrompt {
 public:
     TerminalFrontend(Console& console, Network& network, SerialPorts& serialPorts);
+
+    // The search that "?" at the address question starts (none: "?" is an address
+    // text like any other).
+    void SetSearch(SearchRunner::Search search) { search_ = std::move(search); }
 
     // StartupFrontend
     void ShowStartupError(const char* text) override;
@@ -43,10 +49,19 @@ private:
     std::optional<std::string> Ask(const std::string& question, const std::string& current);
     void PrintLine(const std::string& text);
     void DrawBar();
+    // "?" at the address question: searches, prints the numbered table of the
+    // access points found and asks for a number or an address. nullopt when the
+    // question was ended (Ctrl-C, end of input).
+    std::optional<std::string> SearchAndPick(const std::string& current);
+    // One search on its own thread, its progress on the terminal; Ctrl-C stops it.
+    SearchModel RunSearch();
+    void PrintTable(const SearchModel& model);
 
     Console& console_;
     Network& network_;
     SerialPorts& serialPorts_;
+    SearchRunner::Search search_;
+    bool lanRun_ = false;  // the run goes over the LAN: a failed connect suggests the search
     std::optional<ProgressModel> model_;
     std::string pendingDiagnostic_;
     bool barShown_ = false;  // the bar occupies the current terminal line

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "res/resource_ids.h"
+#include "texts_wide.h"
+#include "ui/win32/search_dialog.h"
 
 namespace quorsel {
 
@@ -63,6 +65,7 @@ bool SettingsDialog::OnInitDialog() {
             AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
             AppendMenuA(menu, MF_STRING, SYSCMD_ABOUT, text);
         }
+        if (search_) AppendMenuW(menu, MF_STRING, SYSCMD_SEARCH, WTEXT_SEARCH_MENU);
     }
     SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -161,10 +164,25 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& res
 }
 
 bool SettingsDialog::OnSysCommand(WPARAM command) {
+    if ((command & 0xFFF0) == SYSCMD_SEARCH && search_) {
+        ShowSearch();
+        return true;
+    }
     if ((command & 0xFFF0) != SYSCMD_ABOUT) return false;  // the default handling
     AboutDialog about(instance());
     about.DoModal(window());
     return true;
+}
+
+void SettingsDialog::ShowSearch() {
+    SearchDialog search(instance(), search_);
+    if (search.DoModal(window()) != IDOK || !search.choice()) return;
+    const std::string& address = search.choice()->addressText;  // digits and dots
+    SetDlgItemTextW(window(), CTL_ADDRESS_EDIT, std::wstring(address.begin(), address.end()).c_str());
+    if (search.choice()->transport == TRANSPORT_LAN) {
+        CheckRadioButton(window(), CTL_LAN_RADIO, CTL_SERIAL_RADIO, CTL_LAN_RADIO);
+        EnableForLan();
+    }
 }
 
 bool SettingsDialog::OnPaint() {

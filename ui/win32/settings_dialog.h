@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "job/update_job.h"
+#include "ui/search_runner.h"
 #include "ui/win32/modal_dialog.h"
 
 namespace quorsel {
@@ -25,6 +27,8 @@ public:
     // The four values of the job the dialog shows and, after OK, returns.
     void SetValues(const UpdateJob& job);
     void TakeValues(UpdateJob& job) const;
+    // The search behind the system menu's search entry (none: no entry).
+    void SetSearch(SearchRunner::Search search) { search_ = std::move(search); }
 
     uint32_t baudRate = DEFAULT_BAUD_RATE;
     uint32_t comIndex = 0;
@@ -49,7 +53,12 @@ private:
     void EnableForSerial();
     void EnableRange(int first, int last, bool enable);
 
+    // The search entry: the access point chosen goes into the address edit, with
+    // the LAN update selected.
+    void ShowSearch();
+
     HICON icon_;
+    SearchRunner::Search search_;
 };
 
 }  // namespace quorsel

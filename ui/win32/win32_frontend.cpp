@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "job/startup.h"
 #include "engine/update_run.h"
@@ -22,8 +23,8 @@ namespace {
 
 class Win32Frontend : public StartupFrontend {
 public:
-    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts)
-        : instance_(instance), network_(network), serialPorts_(serialPorts) {}
+    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, SearchRunner::Search search)
+        : instance_(instance), network_(network), serialPorts_(serialPorts), search_(std::move(search)) {}
 
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
@@ -40,7 +41,10 @@ public:
 
     bool AskSettings(UpdateJob& job) override {
         // The same dialog object serves every showing.
-        if (!settings_) settings_ = std::make_unique<SettingsDialog>(instance_);
+        if (!settings_) {
+            settings_ = std::make_unique<SettingsDialog>(instance_);
+            settings_->SetSearch(search_);
+        }
         settings_->SetValues(job);
         if (settings_->DoModal(nullptr) != IDOK) return false;
         settings_->TakeValues(job);
@@ -72,16 +76,17 @@ private:
     HINSTANCE instance_;
     Network& network_;
     SerialPorts& serialPorts_;
+    SearchRunner::Search search_;
     std::unique_ptr<SettingsDialog> settings_;
 };
 
 }  // namespace
 
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                     std::string_view commandLine, const std::string& executablePath) {
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+                     std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search) {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
-    Win32Frontend frontend(instance, network, serialPorts);
+    Win32Frontend frontend(instance, network, serialPorts, std::move(search));
     return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }
 

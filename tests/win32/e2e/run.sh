@@ -190,6 +190,26 @@ lan_started_through_path() {
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
 
+# The access point at an address nobody told the user: the namespace gets an
+# interface on 10.79.0.0/24 (a tun device that no process reads, so every other
+# address there swallows the connect) and the simulator listens at 10.79.0.20. The
+# settings dialog's system-menu entry searches the default targets; the one row is
+# selected and OK puts its address into the settings, with the LAN update selected
+# (the serial radio was chosen before); the update then completes.
+search_pick_update() {
+  if ! ip link show t0 >/dev/null 2>&1; then
+    ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0 &&
+      ip addr add 10.79.0.20/32 dev lo || return 1
+  fi
+  start_apsim --generation 1 --listen 10.79.0.20 --exit-after-ranges 1
+  start_updater
+  drive wait settings click settings 1017 sysmenu settings 32 wait search text search 1033 SEARCH_AGAIN \
+        rows search 1030 1 becomes search 1033 1 enabled search 1 0 key search 1030 40 becomes search 1 1 \
+        click search 1 gone search shows settings 1004 10.79.0.20 enabled settings 1004 1 enabled settings 1005 0 \
+        click settings 1 box COMPLETION_BOX icon status COMPLETE click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
 run_case "LAN, new generation, settings and password dialogs" lan_new_generation
 run_case "LAN, old generation, address asked again" lan_old_generation
 run_case "LAN, wrong password" lan_wrong_password
@@ -200,6 +220,7 @@ run_case "LAN, no peer" lan_no_peer
 run_case "LAN, signed firmware file" lan_signed_firmware_file
 run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
 run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
+run_case "LAN, access point found by the search dialog" search_pick_update
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing

@@ -1,0 +1,14 @@
+// The platform's sockets for quorsel-fleet: the network the runs use and the search's.
+#pragma once
+
+#include <memory>
+
+#include "engine/lan_protocol.h"
+#include "engine/probe_network.h"
+
+namespace quorsel {
+
+std::unique_ptr<Network> MakeFleetNetwork();
+std::unique_ptr<ProbeNetwork> MakeFleetProbeNetwork();
+
+}  // namespace quorsel

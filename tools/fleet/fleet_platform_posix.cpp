@@ -1,0 +1,11 @@
+#include "tools/fleet/fleet_platform.h"
+
+#include "engine/posix_network.h"
+#include "engine/probe_network_posix.h"
+
+namespace quorsel {
+
+std::unique_ptr<Network> MakeFleetNetwork() { return std::make_unique<PosixNetwork>(); }
+std::unique_ptr<ProbeNetwork> MakeFleetProbeNetwork() { return std::make_unique<PosixProbeNetwork>(); }
+
+}  // namespace quorsel

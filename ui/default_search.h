@@ -1,0 +1,17 @@
+// The search the front-ends start when the user asks for one: every address of
+// the machine's own subnets and the factory address, each answer marked against
+// the firmware file's model.
+#pragma once
+
+#include <string>
+
+#include "engine/probe_network.h"
+#include "ui/search_runner.h"
+
+namespace quorsel {
+
+// The subnets are listed when the search starts, on the search's own thread.
+// network must outlive every search started with the result.
+SearchRunner::Search DefaultSearch(ProbeNetwork& network, std::string firmwareModel);
+
+}  // namespace quorsel
