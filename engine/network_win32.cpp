@@ -1,6 +1,7 @@
 // TCP connections through Windows Sockets 1.1. The sockets are blocking for the
-// exchange; every wait is bounded all the same: connect and each read wait in
-// select(), and a send that finds no room gives up after LAN_SEND_TIMEOUT.
+// exchange; every wait is bounded all the same: connect waits in select(), each read
+// is one recv bounded by SO_RCVTIMEO, and a send that finds no room gives up after
+// LAN_SEND_TIMEOUT (SO_SNDTIMEO, set once per connection).
 #include "engine/network_win32.h"
 
 #include <windows.h>
@@ -47,27 +48,28 @@ timeval TimevalUntil(Clock::time_point deadline) {
     return wait;
 }
 
-// Waits until the socket can be read or the deadline passes. 1: ready, 0: timed
-// out, -1: select failed.
-int WaitReadable(SOCKET socket, Clock::time_point deadline) {
-    fd_set readable = SetOf(socket);
-    timeval wait = TimevalUntil(deadline);
-    const int ready = ::select(0, &readable, nullptr, nullptr, &wait);
-    if (ready == SOCKET_ERROR) return -1;
-    return ready > 0 && IsIn(readable, socket) ? 1 : 0;
-}
-
 bool SetNonBlocking(SOCKET socket, bool on) {
     u_long mode = on ? 1 : 0;
     return ::ioctlsocket(socket, static_cast<long>(FIONBIO), &mode) == 0;
 }
 
-// Owns one connected socket and closes it exactly once. A receive waits in select()
-// and then reads with one recv; a peek takes the bytes off the socket into the
+// The receive bound for SO_RCVTIMEO, in milliseconds: 0 would mean no bound at all,
+// so a wait shorter than a millisecond becomes one.
+DWORD ReceiveWaitOf(std::chrono::milliseconds timeout) {
+    const auto ms = timeout.count();
+    if (ms < 1) return 1;
+    if (ms >= static_cast<long long>(MAXDWORD)) return MAXDWORD - 1;
+    return static_cast<DWORD>(ms);
+}
+
+// Owns one connected socket and closes it exactly once. A read is one recv, bounded
+// by SO_RCVTIMEO; the option is set again only when the bound changes (the reply
+// waits of one range share theirs). A peek takes the bytes off the socket into the
 // stream's own look-ahead, from which the receive that follows is served, so a reply
-// costs one wait and one recv instead of two of each (under Wine each is a round
-// trip to its server). The wait stays in select(): after a recv that timed out by
-// SO_RCVTIMEO, Windows leaves the connection in an undefined state.
+// costs one call (under Wine every call is a round trip to its server). After a recv
+// that timed out, Windows leaves the connection in an undefined state: the stream
+// then refuses every further call, and the run, which ends at a timed-out read
+// anyway, closes it.
 class Win32TcpStream : public ByteStream {
 public:
     explicit Win32TcpStream(SOCKET socket) : socket_(socket) {}
@@ -76,7 +78,7 @@ public:
     Win32TcpStream& operator=(const Win32TcpStream&) = delete;
 
     bool Send(const uint8_t* data, size_t n) override {
-        if (n > static_cast<size_t>(INT_MAX)) return false;
+        if (timedOut_ || n > static_cast<size_t>(INT_MAX)) return false;
         const int sent = ::send(socket_, reinterpret_cast<const char*>(data), static_cast<int>(n), 0);
         return sent != SOCKET_ERROR && static_cast<size_t>(sent) == n;
     }
@@ -88,17 +90,30 @@ public:
 
 private:
     IoResult ReceiveFromSocket(uint8_t* buffer, size_t n, std::chrono::milliseconds timeout) {
-        const int ready = WaitReadable(socket_, Clock::now() + timeout);
-        if (ready < 0) return {IoStatus::Failed, 0};
-        if (ready == 0) return {IoStatus::TimedOut, 0};
+        if (timedOut_ || !UseReceiveWait(ReceiveWaitOf(timeout))) return {IoStatus::Failed, 0};
         const int wanted = n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
         const int got = ::recv(socket_, reinterpret_cast<char*>(buffer), wanted, 0);
-        if (got == SOCKET_ERROR) return {IoStatus::Failed, 0};
+        if (got == SOCKET_ERROR) {
+            if (::WSAGetLastError() != WSAETIMEDOUT) return {IoStatus::Failed, 0};
+            timedOut_ = true;
+            return {IoStatus::TimedOut, 0};
+        }
         if (got == 0) return {IoStatus::Closed, 0};
         return {IoStatus::Data, static_cast<size_t>(got)};
     }
 
+    bool UseReceiveWait(DWORD wait) {
+        if (wait == receiveWait_) return true;
+        if (::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait) != 0) {
+            return false;
+        }
+        receiveWait_ = wait;
+        return true;
+    }
+
     SOCKET socket_;
+    DWORD receiveWait_ = 0;  // 0: not set yet (the socket's own default, no bound)
+    bool timedOut_ = false;
     ReceiveLookAhead ahead_;
 };
 

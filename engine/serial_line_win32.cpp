@@ -97,7 +97,7 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialLine::Open(const
     HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return Fail(SerialOpenError::OpenFailed);
     // From here on the line owns the handle: every failure releases it.
-    std::unique_ptr<Win32SerialLine> line(new Win32SerialLine(handle));
+    std::unique_ptr<Win32SerialLine> line(new Win32SerialLine(handle, CommPortCalls{}));
 
     DCB settings{};
     settings.DCBlength = sizeof settings;
@@ -130,12 +130,21 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialLine::Open(const
     return std::unique_ptr<SerialLine>(std::move(line));
 }
 
+std::unique_ptr<SerialLine> Win32SerialLine::Adopt(HANDLE handle, const CommPortCalls& calls) {
+    return std::unique_ptr<SerialLine>(new Win32SerialLine(handle, calls));
+}
+
 Win32SerialLine::~Win32SerialLine() { Release(); }
+
+bool Win32SerialLine::ClearErrors() {
+    DWORD errors = 0;
+    return calls_.clearCommError(handle_, &errors, nullptr) != FALSE;
+}
 
 bool Win32SerialLine::UseTimeouts(DWORD readWait, DWORD writeTotal) {
     if (readWait == readWait_ && writeTotal == writeTotal_) return true;
     COMMTIMEOUTS timeouts = PortTimeouts(readWait, writeTotal);
-    if (!::SetCommTimeouts(handle_, &timeouts)) return false;
+    if (!calls_.setCommTimeouts(handle_, &timeouts)) return false;
     readWait_ = readWait;
     writeTotal_ = writeTotal;
     return true;
@@ -154,8 +163,11 @@ bool Win32SerialLine::WriteBytes(const uint8_t* data, size_t n) {
     const DWORD writeTotal = n == 1 ? 0 : static_cast<DWORD>(SerialWriteBound(n).count());
     if (!UseTimeouts(readWait_, writeTotal)) return false;
     DWORD written = 0;
-    const BOOL ok = ::WriteFile(handle_, data, static_cast<DWORD>(n), &written, nullptr);
-    return ok && written == n;
+    if (!calls_.writeFile(handle_, data, static_cast<DWORD>(n), &written, nullptr)) {
+        ClearErrors();
+        return false;
+    }
+    return written == n;
 }
 
 std::optional<uint8_t> Win32SerialLine::PollByte() {
@@ -163,8 +175,12 @@ std::optional<uint8_t> Win32SerialLine::PollByte() {
     if (!UseReadWait(0)) return std::nullopt;
     uint8_t byte = 0;
     DWORD got = 0;
-    if (::ReadFile(handle_, &byte, 1, &got, nullptr) && got == 1) return byte;
-    return std::nullopt;  // nothing there, or a failed read: both count as no byte
+    if (!calls_.readFile(handle_, &byte, 1, &got, nullptr)) {
+        ClearErrors();  // the next poll reads again
+        return std::nullopt;
+    }
+    if (got == 1) return byte;
+    return std::nullopt;  // nothing there
 }
 
 SerialReadResult Win32SerialLine::ReadByte(std::chrono::milliseconds timeout) {
@@ -177,7 +193,7 @@ SerialReadResult Win32SerialLine::ReadByte(std::chrono::milliseconds timeout) {
         uint8_t byte = 0;
         DWORD got = 0;
         const Clock::time_point started = Clock::now();
-        if (::ReadFile(handle_, &byte, 1, &got, nullptr)) {
+        if (calls_.readFile(handle_, &byte, 1, &got, nullptr)) {
             if (got == 1) return {SerialRead::Byte, byte};
             // A read that waits for its first byte ends empty only when its wait has
             // passed. Ending empty well before that means the device no longer
@@ -193,8 +209,7 @@ SerialReadResult Win32SerialLine::ReadByte(std::chrono::milliseconds timeout) {
         if (IsPersistentError(error)) return {SerialRead::Gone, 0};
         // A line error (framing, overrun) stops reads until it is cleared; a port
         // whose error state cannot even be read is gone.
-        DWORD errors = 0;
-        if (!::ClearCommError(handle_, &errors, nullptr)) return {SerialRead::Gone, 0};
+        if (!ClearErrors()) return {SerialRead::Gone, 0};
         // Do not turn a repeating transient failure into a busy loop.
         ::Sleep(1);
     }
@@ -202,9 +217,8 @@ SerialReadResult Win32SerialLine::ReadByte(std::chrono::milliseconds timeout) {
 
 void Win32SerialLine::Release() {
     if (handle_ == INVALID_HANDLE_VALUE) return;
-    DWORD errors = 0;
-    ::ClearCommError(handle_, &errors, nullptr);
-    ::CloseHandle(handle_);
+    ClearErrors();
+    calls_.closeHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
 }
 

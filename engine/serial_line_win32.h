@@ -19,14 +19,29 @@ constexpr uint32_t SERIAL_PORT_COUNT = 4;
 // index outside 0..3. The name goes to the system unchanged.
 std::optional<std::string> SerialPortName(uint32_t comIndex);
 
+// The calls a line makes on its open port: the system's own, or a test's stand-in
+// for a device.
+struct CommPortCalls {
+    BOOL(WINAPI* readFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = ::ReadFile;
+    BOOL(WINAPI* writeFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = ::WriteFile;
+    BOOL(WINAPI* clearCommError)(HANDLE, LPDWORD, LPCOMSTAT) = ::ClearCommError;
+    BOOL(WINAPI* setCommTimeouts)(HANDLE, LPCOMMTIMEOUTS) = ::SetCommTimeouts;
+    BOOL(WINAPI* closeHandle)(HANDLE) = ::CloseHandle;
+};
+
 // An open port in 8N1 without flow control, DTR and RTS held inactive. Reads return
 // at once with what has arrived (at most one byte); a write of n bytes must finish
-// within 3000 * n + 3000 ms.
+// within 3000 * n + 3000 ms. After every failed read, poll or write the port's error
+// state is cleared (ClearCommError): a port left with abort-on-error on fails every
+// call after a line error until then, so without it one line error at power-up
+// would silence the line for good.
 class Win32SerialLine : public SerialLine {
 public:
     // Opens the port by name (read and write, no sharing, existing only), then
     // applies the line settings and time-outs (see Win32SerialPorts::Open).
     static Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(const std::string& name, uint32_t baudRate);
+    // Takes over a port already open with the immediate read, whose calls go to calls.
+    static std::unique_ptr<SerialLine> Adopt(HANDLE handle, const CommPortCalls& calls);
 
     ~Win32SerialLine() override;
     Win32SerialLine(const Win32SerialLine&) = delete;
@@ -39,13 +54,16 @@ public:
     void Release() override;
 
 private:
-    explicit Win32SerialLine(HANDLE handle) : handle_(handle) {}
+    Win32SerialLine(HANDLE handle, const CommPortCalls& calls) : handle_(handle), calls_(calls) {}
+    // Clears the port's error state after a failed call; false when even that fails.
+    bool ClearErrors();
     // Applies the open-time time-outs with the given total read wait: 0 is the
     // immediate read, anything else a read that waits that long for a first byte.
     bool UseTimeouts(DWORD readWait, DWORD writeTotal);
     bool UseReadWait(DWORD waitMs);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    CommPortCalls calls_;
     DWORD readWait_ = 0;    // the read wait the port has now
     DWORD writeTotal_ = 0;  // 0: per-byte write time-outs; else the total of a multi-byte write
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, testing, packaging and the demo
-# need (nlohmann-json3-dev: the JSON of quorsel-scan and of quorsel-fleet's report; libxcb1: quorsel's check of an X display; xvfb: the test with a real X
+# need (nlohmann-json3-dev: the JSON of quorsel-scan and of quorsel-fleet's report;
+# libxcb1: quorsel's check of an X display; xvfb: the test with a real X
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
 # osslsigncode, openssl: scripts/sign-firmware.sh and its tests).
 # Does nothing when they are all present already.

@@ -22,7 +22,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-locale -a | grep -qi '^ja_JP.utf8$' || { echo "ja_JP.UTF-8 locale missing: run locale-gen" >&2; exit 2; }
+for wanted in ja_JP en_US; do
+  locale -a | grep -qi "^$wanted.utf8\$" || { echo "$wanted.UTF-8 locale missing: run locale-gen" >&2; exit 2; }
+done
 . "$root/tests/win32/e2e/session.sh"
 mkdir -p "$OUT_DIR"
 
@@ -43,6 +45,25 @@ shot() {
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$OUT_DIR/$2.png"
   echo "$OUT_DIR/$2.png"
 }
+
+# A Windows whose ANSI code page is 1252 (an English installation; LANG=en_US.UTF-8
+# for Wine): the settings dialog, the password prompt over the progress dialog and
+# the completion box, with the same Japanese texts. QUORSEL_SHOTS=cp1252 takes only
+# these.
+LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 drive acp 1252
+start_apsim --generation 2 --password demo --exit-after-ranges 1
+LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 start_updater
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+drive wait settings
+shot settings cp1252-settings
+drive set settings 1004 127.0.0.1 click settings 1 wait password move password 300 320 status CONNECTING
+shot progress cp1252-progress-connecting
+drive set password 1004 demo click password 1 wait box
+shot box cp1252-completion-box
+drive box COMPLETION_BOX icon status COMPLETE click progress 1
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+end_case
+[ "${QUORSEL_SHOTS:-all}" = cp1252 ] && exit 0
 
 # Settings (LAN, then serial), the version box, the password prompt over the
 # progress dialog ("接続中"), the completion box and the finished progress dialog.

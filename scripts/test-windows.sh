@@ -14,7 +14,7 @@ export BUILD_DIR=${BUILD_DIR:-build-windows}
 LINUX_BUILD_DIR=${LINUX_BUILD_DIR:-build}
 
 # Packages: the Linux build's, the cross toolchain (build-windows.sh), Wine, the
-# Japanese locale, a virtual display, the dialogs' font, and the signing tools.
+# Japanese and English locales, a virtual display, the dialogs' font, and the signing tools.
 scripts/install-deps.sh
 PACKAGES=(wine wine64 locales xvfb xdotool fonts-ipafont-gothic binutils-mingw-w64-x86-64 osslsigncode openssl)
 missing=()
@@ -29,11 +29,15 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
-  $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
-  $SUDO locale-gen >/dev/null
-fi
+# Japanese (code page 932) for the tests, English (code page 1252) for the cases of
+# a Windows that is not Japanese.
+for wanted in ja_JP en_US; do
+  if ! locale -a 2>/dev/null | grep -qix "$wanted.utf8"; then
+    $SUDO sed -i "s/^# *\($wanted.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^$wanted.UTF-8 UTF-8" /etc/locale.gen || echo "$wanted.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+  fi
+done
 
 scripts/build-windows.sh -DQUORSEL_TESTS=ON
 if [ ! -x "$LINUX_BUILD_DIR/quorsel-pack" ] || [ ! -x "$LINUX_BUILD_DIR/quorsel-apsim" ]; then

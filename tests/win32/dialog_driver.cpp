@@ -27,6 +27,7 @@
 //   rect DIALOG             prints "x y width height" of the dialog's window
 //   move DIALOG X Y         moves the dialog's window (for screenshots)
 //   sleep MS
+//   acp PAGE                the system's ANSI code page is PAGE (932, 1252...)
 // Every wait gives up after QUORSEL_DRIVER_TIMEOUT_MS (default 60000) ms.
 // Exit status 0 when every step passed; 1 at the first that failed, with a line
 // on standard error that says what was found instead.
@@ -63,6 +64,7 @@ constexpr NamedText TEXTS[] = {
     QUORSEL_TEXT(IP_ADDRESS),       QUORSEL_TEXT(OK),               QUORSEL_TEXT(CANCEL),
     QUORSEL_TEXT(ABOUT_CAPTION),    QUORSEL_TEXT(ABOUT_VERSION),    QUORSEL_TEXT(SEARCH_CAPTION),
     QUORSEL_TEXT(SEARCH_PROGRESS),  QUORSEL_TEXT(SEARCH_NONE_FOUND), QUORSEL_TEXT(SEARCH_AGAIN),
+    QUORSEL_TEXT(PASSWORD_BAD_CHARACTER),
 };
 #undef QUORSEL_TEXT
 
@@ -213,8 +215,10 @@ int Number(const char* text) { return static_cast<int>(std::strtol(text, nullptr
 
 int wmain(int argc, wchar_t** argv) {
     if (const char* limit = std::getenv("QUORSEL_DRIVER_TIMEOUT_MS")) timeoutMs = static_cast<DWORD>(std::atol(limit));
-    const char* title = std::getenv("QUORSEL_APP_TITLE");
-    applicationTitle = Wide(title ? title : "quorsel");
+    // The title as the environment holds it, in UTF-16 (the ANSI form would lose the
+    // characters the code page lacks).
+    const wchar_t* title = _wgetenv(L"QUORSEL_APP_TITLE");
+    applicationTitle = title ? title : L"quorsel";
 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.push_back(Utf8(argv[i]));
@@ -337,6 +341,9 @@ int wmain(int argc, wchar_t** argv) {
             int x = Number(next("x").c_str());
             int y = Number(next("y").c_str());
             SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        } else if (verb == "acp") {
+            const UINT wanted = static_cast<UINT>(Number(next("code page").c_str()));
+            if (GetACP() != wanted) Fail("the ANSI code page is " + std::to_string(GetACP()));
         } else if (verb == "sleep") {
             Sleep(static_cast<DWORD>(Number(next("ms").c_str())));
         } else {

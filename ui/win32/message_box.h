@@ -1,4 +1,4 @@
-// Run-time texts for the ANSI interfaces, and the program's message boxes.
+// The program's message boxes, shown through the wide (W) interface.
 #pragma once
 
 #include <windows.h>
@@ -8,15 +8,14 @@
 
 namespace quorsel {
 
-// A text of res/texts.h (or one built from their characters, such as the
-// connect-failure line) in code page 932. A character no text uses becomes '?'.
-std::string AnsiText(std::string_view utf8);
+// Sets the caption of every later message box: the application's title, the name of
+// the running file (programPath, UTF-8) without its folders and extension. Called
+// once, before the first dialog.
+void SetApplicationTitle(std::string_view programPath);
 
-// The application's title: the program file's name without its extension.
-std::string ApplicationTitle();
-
-// A message box with an OK button and the application's title as caption.
-// icon is MB_ICONINFORMATION, MB_ICONEXCLAMATION or 0 (none).
-void ShowMessageBox(HWND owner, const std::string& ansiText, UINT icon);
+// A message box with an OK button and the application's title as caption; text is
+// UTF-8 (a text of res/texts.h, or one filled from it). icon is MB_ICONINFORMATION,
+// MB_ICONEXCLAMATION or 0 (none).
+void ShowMessageBox(HWND owner, std::string_view text, UINT icon);
 
 }  // namespace quorsel

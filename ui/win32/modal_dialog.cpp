@@ -3,7 +3,7 @@
 namespace quorsel {
 
 INT_PTR ModalDialog::DoModal(HWND owner) {
-    return DialogBoxParamA(instance_, MAKEINTRESOURCEA(resourceId_), owner, &ModalDialog::DialogProc,
+    return DialogBoxParamW(instance_, MAKEINTRESOURCEW(resourceId_), owner, &ModalDialog::DialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
@@ -14,9 +14,9 @@ INT_PTR CALLBACK ModalDialog::DialogProc(HWND window, UINT message, WPARAM wPara
     if (message == WM_INITDIALOG) {
         dialog = reinterpret_cast<ModalDialog*>(lParam);
         dialog->window_ = window;
-        SetWindowLongPtrA(window, DWLP_USER, lParam);
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
     } else {
-        dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrA(window, DWLP_USER));
+        dialog = reinterpret_cast<ModalDialog*>(GetWindowLongPtrW(window, DWLP_USER));
     }
     if (dialog == nullptr) return FALSE;  // messages before WM_INITDIALOG
     INT_PTR result = dialog->Dispatch(message, wParam, lParam);

@@ -1,11 +1,14 @@
 #include "ui/win32/password_dialog.h"
 
+#include <optional>
 #include <string>
-#include <vector>
 
+#include "image/text_encoding.h"
+#include "image/wide_path_win32.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"
+#include "ui/win32/wide_text.h"
 
 namespace quorsel {
 
@@ -20,28 +23,35 @@ PasswordDialog::PasswordDialog(HINSTANCE instance) : ModalDialog(instance, RES_P
 PasswordDialog::~PasswordDialog() = default;
 
 bool PasswordDialog::OnInitDialog() {
-    // Loading direction of the data exchange: the field's (empty) text, then the limit.
-    SetDlgItemTextA(window(), CTL_ADDRESS_EDIT, password.c_str());
-    SendDlgItemMessageA(window(), CTL_ADDRESS_EDIT, EM_LIMITTEXT, PASSWORD_MAX, 0);
+    // Loading direction of the data exchange: the field's (empty) text, then the limit
+    // (characters: the edit is a Unicode one).
+    SetDlgItemTextW(window(), CTL_ADDRESS_EDIT, WideFromCp932(password).c_str());
+    SendDlgItemMessageW(window(), CTL_ADDRESS_EDIT, EM_LIMITTEXT, PASSWORD_MAX, 0);
     SetFocus(Item(CTL_ADDRESS_EDIT));
     return false;  // the focus has been set
 }
 
 void PasswordDialog::OnOK() {
+    // The entry is read as UTF-16 and turned into code page 932 explicitly, so its
+    // bytes (and the digest over them) are the same on every Windows: a character
+    // the code page cannot hold, or more than 15 bytes (15 characters of which some
+    // take two bytes), is refused and the user corrects the entry.
     HWND edit = Item(CTL_ADDRESS_EDIT);
-    int length = GetWindowTextLengthA(edit);
-    std::vector<char> text(static_cast<size_t>(length) + 1);
-    GetWindowTextA(edit, text.data(), length + 1);
-    std::string entered(text.data());
-    if (entered.size() > static_cast<size_t>(PASSWORD_MAX)) {
-        // Only text put into the edit from outside gets past its limit.
-        std::string message = AnsiText(TEXT_PASSWORD_TOO_LONG_FORMAT);
-        message.replace(message.find("%1"), 2, std::to_string(PASSWORD_MAX));
-        ShowMessageBox(window(), message, MB_ICONEXCLAMATION);
+    const std::optional<std::string> utf8 = Utf8Path(WindowTextOf(edit));
+    const std::optional<std::string> bytes = utf8 ? Utf8ToCp932(*utf8) : std::nullopt;
+    std::string problem;
+    if (!bytes) {
+        problem = TEXT_PASSWORD_BAD_CHARACTER;
+    } else if (bytes->size() > static_cast<size_t>(PASSWORD_MAX)) {
+        problem = TEXT_PASSWORD_TOO_LONG_FORMAT;
+        problem.replace(problem.find("%1"), 2, std::to_string(PASSWORD_MAX));
+    }
+    if (!problem.empty()) {
+        ShowMessageBox(window(), problem, MB_ICONEXCLAMATION);
         SetFocus(edit);
         return;
     }
-    password = entered;
+    password = *bytes;
     ModalDialog::OnOK();
 }
 

@@ -26,7 +26,7 @@ void StopWhileAnswering(PowerOnWait& wait) {
         DWORD woken = MsgWaitForMultipleObjects(1, &stopper, FALSE, INFINITE, QS_SENDMESSAGE);
         if (woken != WAIT_OBJECT_0 + 1) break;
         MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     CloseHandle(stopper);
 }
@@ -66,16 +66,16 @@ void PowerOnDialog::Report(HWND prompt, PowerOnEvent event) {
     // stopped right after, so nothing later reaches it.
     switch (event) {
         case PowerOnEvent::Answered:
-            SendMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             return;
         case PowerOnEvent::OpenFailed:
-            ShowMessageBox(prompt, AnsiText(TEXT_PORT_OPEN_ERROR), 0);
+            ShowMessageBox(prompt, TEXT_PORT_OPEN_ERROR, 0);
             break;
         case PowerOnEvent::SetupFailed:
-            ShowMessageBox(prompt, AnsiText(TEXT_PORT_SETUP_ERROR), 0);
+            ShowMessageBox(prompt, TEXT_PORT_SETUP_ERROR, 0);
             break;
     }
-    SendMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    SendMessageW(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
 }
 
 bool RunPowerOnPrompt(HINSTANCE instance, HWND owner, PowerOnWait& wait) {

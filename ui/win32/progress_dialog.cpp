@@ -8,19 +8,29 @@
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"
+#include "ui/win32/wide_text.h"
 
 namespace quorsel {
+
+namespace {
+
+// The timer that draws the bar after it has moved.
+constexpr UINT_PTR BAR_PAINT_TIMER = 1;
+// The bar is drawn at most this often while the blocks go out (milliseconds).
+constexpr UINT BAR_PAINT_INTERVAL_MS = 40;
+
+}  // namespace
 
 ProgressDialog::ProgressDialog(HINSTANCE instance, std::array<uint8_t, 4> address)
     : ModalDialog(instance, RES_PROGRESS_DIALOG),
       model_(address),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(RES_APP_ICON))) {}
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(RES_APP_ICON))) {}
 
 ProgressDialog::~ProgressDialog() = default;
 
 bool ProgressDialog::OnInitDialog() {
-    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     ShowWindow(Item(IDOK), SW_HIDE);
     firstPaint_ = true;  // the model starts with the bar at 0 of 100
     return true;
@@ -37,6 +47,10 @@ bool ProgressDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR&) {
             return true;
         case WM_CLOSE:
             OnClose();
+            return true;
+        case WM_TIMER:
+            if (wParam != BAR_PAINT_TIMER) return false;
+            OnBarPaintTimer();
             return true;
         default:
             return false;
@@ -57,31 +71,73 @@ void ProgressDialog::StartRun() {
     pendingCode = STATUS_NONE;
     runStarted_ = true;
     model_.Start();  // "準備中", not busy
-    SetDlgItemTextA(window(), CTL_STATUS_LINE, AnsiText(model_.state().statusText).c_str());
+    SetDlgItemTextW(window(), CTL_STATUS_LINE, WideText(model_.state().statusText).c_str());
     if (runStarter_) runStarter_();
 }
 
-void ProgressDialog::BarUpdate() {
-    HWND bar = Item(CTL_PROGRESS_BAR);
+int ProgressDialog::BarPixel() const {
     const ProgressState& state = model_.state();
-    SendMessageA(bar, PBM_SETRANGE32, 0, static_cast<LPARAM>(static_cast<int>(state.barRange)));
-    SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<int>(state.barPos)), 0);
+    if (state.barRange == 0) return 0;
+    const uint64_t pos = state.barPos < state.barRange ? state.barPos : state.barRange;
+    return static_cast<int>(pos * static_cast<uint64_t>(barWidth_) / state.barRange);
+}
+
+void ProgressDialog::BarUpdate() {
+    // The control counts in pixels of its own width: the model's position shown at
+    // the nearest pixel below, as the control would draw it.
+    HWND bar = Item(CTL_PROGRESS_BAR);
+    if (barWidth_ == 0) {
+        RECT client{};
+        GetClientRect(bar, &client);
+        barWidth_ = client.right > client.left ? client.right - client.left : 1;
+        SendMessageW(bar, PBM_SETRANGE32, 0, barWidth_);
+    }
+    shownPixel_ = BarPixel();
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(shownPixel_), 0);
+}
+
+void ProgressDialog::MoveBar() {
+    // A block that does not move the bar by a pixel changes nothing on the screen.
+    if (BarPixel() == shownPixel_) return;
+    // The control draws itself within PBM_SETPOS; under Wine that costs about a
+    // millisecond, several times what a block takes on the wire, and the worker waits
+    // for it. So the bar takes its new position without drawing, and a timer draws
+    // it, at most every BAR_PAINT_INTERVAL_MS.
+    HWND bar = Item(CTL_PROGRESS_BAR);
+    SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
+    BarUpdate();
+    SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
+    if (barPaintDue_) return;
+    barPaintDue_ = SetTimer(window(), BAR_PAINT_TIMER, BAR_PAINT_INTERVAL_MS, nullptr) != 0;
+    if (!barPaintDue_) RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void ProgressDialog::OnBarPaintTimer() {
+    KillTimer(window(), BAR_PAINT_TIMER);
+    barPaintDue_ = false;
+    RedrawWindow(Item(CTL_PROGRESS_BAR), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
 void ProgressDialog::ShowStatus() {
     const int code = pendingCode;
     StatusEffect effect = model_.Apply(code, pendingCounters);
+    pendingCode = STATUS_NONE;
+    // A block's progress: the bar moves, nothing else.
+    if (effect.barChanged && !effect.busyChanged && !effect.textChanged && !effect.completionBox &&
+        !effect.finished) {
+        MoveBar();
+        return;
+    }
     const ProgressState& state = model_.state();
     if (effect.busyChanged && !effect.finished) EnableWindow(Item(IDCANCEL), state.cancelEnabled ? TRUE : FALSE);
     if (effect.barChanged) BarUpdate();
-    if (effect.textChanged) SetDlgItemTextA(window(), CTL_STATUS_LINE, AnsiText(state.statusText).c_str());
-    if (effect.completionBox) ShowMessageBox(window(), AnsiText(TEXT_COMPLETION_BOX), MB_ICONINFORMATION);
+    if (effect.textChanged) SetDlgItemTextW(window(), CTL_STATUS_LINE, WideText(state.statusText).c_str());
+    if (effect.completionBox) ShowMessageBox(window(), TEXT_COMPLETION_BOX, MB_ICONINFORMATION);
     if (effect.finished) {
         EnableWindow(Item(IDCANCEL), TRUE);
         ShowWindow(Item(IDOK), SW_SHOW);
-        SendMessageA(window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE);
+        SendMessageW(window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDOK)), TRUE);
     }
-    pendingCode = STATUS_NONE;
 }
 
 void ProgressDialog::OnClose() {

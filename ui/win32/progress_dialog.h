@@ -39,18 +39,28 @@ protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
 
 private:
-    // The message map: paint, the status command 1019, the close request.
+    // The message map: paint, the status command 1019, the close request, the
+    // bar-paint timer.
     void OnPaint();
     void ShowStatus();
     void OnClose();
 
     void StartRun();
+    // The bar's position, drawn at once.
     void BarUpdate();
+    // The model's bar position in pixels of the bar.
+    int BarPixel() const;
+    // A block's move: the new position now, the drawing by the bar-paint timer.
+    void MoveBar();
+    void OnBarPaintTimer();
     // The dialog ends: at once while the run goes on, the program ends with it.
     void End(INT_PTR result);
 
     ProgressModel model_;
     HICON icon_;
+    int barWidth_ = 0;          // the bar's range: its width in pixels (0: not set yet)
+    int shownPixel_ = 0;        // the position the bar control has
+    bool barPaintDue_ = false;  // the bar-paint timer runs
     bool firstPaint_ = true;
     bool runStarted_ = false;
     std::function<void()> runStarter_;

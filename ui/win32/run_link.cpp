@@ -18,13 +18,13 @@ constexpr WPARAM STATUS_COMMAND = MAKEWPARAM(CTL_STATUS_COMMAND, BN_CLICKED);
 void RunLink::Notify(StatusCode code, const TransferCounters& counters) {
     dialog_.pendingCounters = counters;
     dialog_.pendingCode = code;
-    SendMessageA(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+    SendMessageW(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
 }
 
 void RunLink::Post(StatusCode code, const TransferCounters& counters) {
     dialog_.pendingCounters = counters;
     dialog_.pendingCode = code;
-    PostMessageA(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+    PostMessageW(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
 }
 
 void RunLink::Diagnose(const std::string& line) {

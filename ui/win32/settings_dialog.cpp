@@ -1,10 +1,12 @@
 #include "ui/win32/settings_dialog.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "res/resource_ids.h"
 #include "texts_wide.h"
 #include "ui/win32/search_dialog.h"
+#include "ui/win32/wide_text.h"
 
 namespace quorsel {
 
@@ -39,7 +41,7 @@ AboutDialog::AboutDialog(HINSTANCE instance) : ModalDialog(instance, RES_ABOUT_D
 
 SettingsDialog::SettingsDialog(HINSTANCE instance)
     : ModalDialog(instance, RES_SETTINGS_DIALOG),
-      icon_(LoadIconA(instance, MAKEINTRESOURCEA(RES_APP_ICON))) {}
+      icon_(LoadIconW(instance, MAKEINTRESOURCEW(RES_APP_ICON))) {}
 
 SettingsDialog::~SettingsDialog() = default;
 
@@ -60,15 +62,15 @@ void SettingsDialog::TakeValues(UpdateJob& job) const {
 bool SettingsDialog::OnInitDialog() {
     // The version box's entry at the end of the system menu.
     if (HMENU menu = GetSystemMenu(window(), FALSE)) {
-        char text[256] = {};
-        if (LoadStringA(instance(), RES_ABOUT_MENU_STRING, text, sizeof text) > 0) {
-            AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-            AppendMenuA(menu, MF_STRING, SYSCMD_ABOUT, text);
+        wchar_t text[256] = {};
+        if (LoadStringW(instance(), RES_ABOUT_MENU_STRING, text, static_cast<int>(std::size(text))) > 0) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(menu, MF_STRING, SYSCMD_ABOUT, text);
         }
         if (search_) AppendMenuW(menu, MF_STRING, SYSCMD_SEARCH, WTEXT_SEARCH_MENU);
     }
-    SendMessageA(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
     if (transport == TRANSPORT_SERIAL) {
         CheckDlgButton(window(), CTL_SERIAL_RADIO, BST_CHECKED);
@@ -84,7 +86,7 @@ bool SettingsDialog::OnInitDialog() {
         if (radio.rate == baudRate) baud = radio.id;
     }
     CheckDlgButton(window(), baud, BST_CHECKED);
-    SetDlgItemTextA(window(), CTL_ADDRESS_EDIT, addressText.c_str());
+    SetDlgItemTextW(window(), CTL_ADDRESS_EDIT, WideFromCp932(addressText).c_str());
     SetFocus(Item(transport == TRANSPORT_SERIAL ? CTL_SERIAL_RADIO : CTL_LAN_RADIO));
     return false;  // the focus has been set
 }
@@ -106,9 +108,10 @@ void SettingsDialog::EnableForSerial() {
 }
 
 void SettingsDialog::OnOK() {
-    char buffer[ADDRESS_READ_MAX + 1] = {};
-    GetDlgItemTextA(window(), CTL_ADDRESS_EDIT, buffer, sizeof buffer);
-    std::string text(buffer);
+    // Read as UTF-16 and kept as the code page 932 bytes a Japanese Windows gives.
+    wchar_t buffer[ADDRESS_READ_MAX + 1] = {};
+    GetDlgItemTextW(window(), CTL_ADDRESS_EDIT, buffer, static_cast<int>(std::size(buffer)));
+    std::string text = Cp932Lossy(buffer);
     if (IsDlgButtonChecked(window(), CTL_SERIAL_RADIO) == BST_CHECKED) {
         transport = TRANSPORT_SERIAL;
         text = CutAnsi(text, ADDRESS_TEXT_MAX);
@@ -117,8 +120,8 @@ void SettingsDialog::OnOK() {
         if (text.size() > ADDRESS_TEXT_MAX) {
             // Too long for an address: select it all and let the user correct it.
             HWND edit = Item(CTL_ADDRESS_EDIT);
-            SendMessageA(edit, EM_SETSEL, 0, -1);
-            SendMessageA(edit, EM_SCROLLCARET, 0, 0);
+            SendMessageW(edit, EM_SETSEL, 0, -1);
+            SendMessageW(edit, EM_SCROLLCARET, 0, 0);
             SetFocus(edit);
             return;
         }
@@ -189,7 +192,7 @@ bool SettingsDialog::OnPaint() {
     if (!IsIconic(window())) return false;  // the default painting
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window(), &paint);
-    SendMessageA(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    SendMessageW(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
     RECT client;
     GetClientRect(window(), &client);
     int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;

@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "job/startup.h"
 #include "engine/update_run.h"
+#include "image/wide_path_win32.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "ui/win32/message_box.h"
@@ -29,14 +31,15 @@ public:
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
             // String resource 103, with the exclamation icon.
-            char message[256] = {};
-            if (LoadStringA(instance_, RES_SOCKET_INIT_FAILED_STRING, message, sizeof message) <= 0) {
-                std::strncpy(message, AnsiText(text).c_str(), sizeof message - 1);
+            wchar_t message[256] = {};
+            if (LoadStringW(instance_, RES_SOCKET_INIT_FAILED_STRING, message, static_cast<int>(std::size(message))) > 0) {
+                ShowMessageBox(nullptr, Utf8Path(message).value_or(text), MB_ICONEXCLAMATION);
+            } else {
+                ShowMessageBox(nullptr, text, MB_ICONEXCLAMATION);
             }
-            ShowMessageBox(nullptr, message, MB_ICONEXCLAMATION);
             return;
         }
-        ShowMessageBox(nullptr, AnsiText(text), 0);
+        ShowMessageBox(nullptr, text, 0);
     }
 
     bool AskSettings(UpdateJob& job) override {
@@ -86,6 +89,8 @@ int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPo
                      std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
+    // The message boxes' caption: the running file's name, cut by characters.
+    SetApplicationTitle(executablePath);
     Win32Frontend frontend(instance, network, serialPorts, std::move(search));
     return RunStartup(frontend, network, commandLine, executablePath, timeouts);
 }

@@ -16,9 +16,10 @@ namespace quorsel {
 
 // Runs the start-up with the Win32 dialogs and returns the process exit status
 // (the same statuses as the other front-ends). commandLine is the whole command
-// line as GetCommandLineA returns it; executablePath (UTF-8) the running file, which
-// the container is read from (when empty, the path the command line names). search:
-// the search behind the settings dialog's system-menu entry.
+// line as GetCommandLineA returns it; executablePath (UTF-8) the running file: the
+// container is read from it (when empty, from the path the command line names), and
+// its name without folders and extension is the message boxes' caption. search: the
+// search behind the settings dialog's system-menu entry.
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
                      std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search);
 

@@ -120,6 +120,26 @@ serial_port_setup_fails() {
     updater_ended_with $((288 - 256))
 }
 
+# The access point at an address nobody told the user: the namespace gets an
+# interface on 10.79.0.0/24 (a tun device that no process reads, so every other
+# address there swallows the connect) and the simulator listens at 10.79.0.20. The
+# settings dialog's system-menu entry searches the default targets; the one row is
+# selected and OK puts its address into the settings, with the LAN update selected
+# (the serial radio was chosen before); the update then completes.
+search_pick_update() {
+  if ! ip link show t0 >/dev/null 2>&1; then
+    ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0 &&
+      ip addr add 10.79.0.20/32 dev lo || return 1
+  fi
+  start_apsim --generation 1 --listen 10.79.0.20 --exit-after-ranges 1
+  start_updater
+  drive wait settings click settings 1017 sysmenu settings 32 wait search text search 1033 SEARCH_AGAIN \
+        rows search 1030 1 becomes search 1033 1 enabled search 1 0 key search 1030 40 becomes search 1 1 \
+        click search 1 gone search shows settings 1004 10.79.0.20 enabled settings 1004 1 enabled settings 1005 0 \
+        click settings 1 box COMPLETION_BOX icon status COMPLETE click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
 # A signed firmware file: signed with a throw-away self-signed certificate (made here
 # with openssl) by scripts/sign-firmware.sh, in a folder of its own so that its
 # caption stays quorsel-KRV001.
@@ -190,23 +210,37 @@ lan_started_through_path() {
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
 
-# The access point at an address nobody told the user: the namespace gets an
-# interface on 10.79.0.0/24 (a tun device that no process reads, so every other
-# address there swallows the connect) and the simulator listens at 10.79.0.20. The
-# settings dialog's system-menu entry searches the default targets; the one row is
-# selected and OK puts its address into the settings, with the LAN update selected
-# (the serial radio was chosen before); the update then completes.
-search_pick_update() {
-  if ! ip link show t0 >/dev/null 2>&1; then
-    ip tuntap add dev t0 mode tun && ip link set t0 up && ip addr add 10.79.0.1/24 dev t0 &&
-      ip addr add 10.79.0.20/32 dev lo || return 1
-  fi
-  start_apsim --generation 1 --listen 10.79.0.20 --exit-after-ranges 1
-  start_updater
-  drive wait settings click settings 1017 sysmenu settings 32 wait search text search 1033 SEARCH_AGAIN \
-        rows search 1030 1 becomes search 1033 1 enabled search 1 0 key search 1030 40 becomes search 1 1 \
-        click search 1 gone search shows settings 1004 10.79.0.20 enabled settings 1004 1 enabled settings 1005 0 \
-        click settings 1 box COMPLETION_BOX icon status COMPLETE click progress 1 &&
+# A firmware file whose name holds 表 (0x95 0x5C in code page 932: its second byte
+# is a backslash), in a folder of its own. The message boxes' caption is its name.
+firmware_named_with_table() {
+  mkdir -p "$work/named"
+  cp "$work/quorsel-KRV001.exe" "$work/named/quorsel-表.exe"
+}
+
+# On a Windows whose ANSI code page is 1252 (LANG=en_US.UTF-8 for Wine): the dialogs
+# show the Japanese texts (read back as UTF-16), a password character that code page
+# 932 cannot hold is refused, and a Japanese password gives the digest of its code
+# page 932 bytes, which the simulator checks.
+lan_code_page_1252() {
+  local password='パス表'
+  firmware_named_with_table
+  start_apsim --generation 2 --password "$password" --exit-after-ranges 1
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 start_in "$work/named" ./quorsel-表.exe -fz 127.0.0.1
+  LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 QUORSEL_APP_TITLE=quorsel-表 \
+    drive acp 1252 wait password text password -1 PASSWORD_PROMPT status CONNECTING \
+          set password 1004 'pass-é' click password 1 box PASSWORD_BAD_CHARACTER icon \
+          set password 1004 "$password" click password 1 box COMPLETION_BOX icon status COMPLETE \
+          click progress 1 &&
+    updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
+}
+
+# The same file on code page 932: the caption is the whole name, not what follows
+# the 0x5C inside 表.
+lan_caption_of_a_name_with_table() {
+  firmware_named_with_table
+  start_apsim --generation 1 --exit-after-ranges 1
+  start_in "$work/named" ./quorsel-表.exe -fz 127.0.0.1
+  QUORSEL_APP_TITLE=quorsel-表 drive acp 932 status COMPLETE box COMPLETION_BOX icon click progress 1 &&
     updater_ended_with 0 && flash_holds $DEFAULT_START $DEFAULT_LENGTH
 }
 
@@ -217,10 +251,12 @@ export QUORSEL_PEER_TIMEOUT_MS=4000
 run_case "LAN, peer silent after block 2 (busy lock)" lan_silent_peer
 unset QUORSEL_PEER_TIMEOUT_MS
 run_case "LAN, no peer" lan_no_peer
+run_case "LAN, access point found by the search dialog" search_pick_update
 run_case "LAN, signed firmware file" lan_signed_firmware_file
 run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
 run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
-run_case "LAN, access point found by the search dialog" search_pick_update
+run_case "LAN, ANSI code page 1252: Japanese texts, password in code page 932" lan_code_page_1252
+run_case "LAN, caption of a firmware file named with 表" lan_caption_of_a_name_with_table
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing
