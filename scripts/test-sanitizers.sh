@@ -2,7 +2,8 @@
 # Runs the test suite again under the sanitizers:
 #   - AddressSanitizer + UndefinedBehaviorSanitizer (build-asan): every test;
 #   - ThreadSanitizer (build-tsan): the tests that run worker threads (engine,
-#     end-to-end, reliability and soak runs).
+#     end-to-end, reliability and soak runs, the search in its namespace and the
+#     front-ends' portable models with their search thread).
 # The desktop GUI and the benchmarks are left out of these builds. Every
 # sanitizer report of every process the tests start (the updater, the simulator,
 # the packer) goes to a file; the script fails when a test fails or any report
@@ -59,12 +60,13 @@ for sanitizer in $SANITIZERS; do
     tsan)
       start=$SECONDS
       configure "$TSAN_BUILD_DIR" -DQUORSEL_TSAN=ON
-      cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target engine_tests e2e_tests reliability_tests soak_tests
+      cmake --build "$TSAN_BUILD_DIR" -j"$JOBS" --target engine_tests e2e_tests reliability_tests soak_tests \
+        search_netns_tests ui_tests
       built=$SECONDS
       (
         cd "$TSAN_BUILD_DIR"
         TSAN_OPTIONS="log_path=$reports/tsan:halt_on_error=1:second_deadlock_stack=1" \
-          ctest --output-on-failure -j"$JOBS" --timeout 900 -L 'engine|e2e|reliability|soak' \
+          ctest --output-on-failure -j"$JOBS" --timeout 900 -L 'engine|e2e|reliability|soak|ui$' \
             --output-junit "$PWD/ctest-junit.xml"
       ) || status=1
       check_reports "$reports" "ThreadSanitizer" || status=1
