@@ -40,14 +40,14 @@ echo secret >"$work/password"
 run() {  # count
   local count=$1 dir="$work/run-$1"
   mkdir -p "$dir"
-  : >"$dir/spec"
+  : >"$dir/aps"
   local targets=()
   for i in $(seq 1 "$count"); do
-    echo "10.79.3.$((i + 1)) --model KRV001 --password secret --erase-ms $ERASE_MS --block-ms $BLOCK_MS" >>"$dir/spec"
+    echo "10.79.3.$((i + 1)) --model KRV001 --password secret --erase-ms $ERASE_MS --block-ms $BLOCK_MS" >>"$dir/aps"
     targets+=("10.79.3.$((i + 1))")
   done
   FLEET_NETWORK=10.79.3.1/24 FLEET_RSS_OUT="$dir/apsim-rss" tests/e2e/run_fleet_in_netns.sh "$dir" "$build/quorsel-apsim" \
-    "$dir/spec" -- /usr/bin/time -f "%e %U %S %M" -o "$dir/time" \
+    "$dir/aps" -- /usr/bin/time -f "%e %U %S %M" -o "$dir/time" \
     "$build/quorsel-fleet" "$work/firmware" --password-file "$work/password" --jobs "$count" \
     --report "$dir/report.json" "${targets[@]}" >"$dir/out" 2>&1
   if [ "$(cat "$dir/fleet.rc")" != 0 ]; then

@@ -41,13 +41,13 @@ protected:
 
     // Starts one simulator per row and runs quorsel-fleet with args; env before it.
     CommandResult RunFleet(const std::vector<Expected>& rows, const std::string& args, const std::string& env = "") {
-        std::string spec;
-        for (const Expected& row : rows) spec += row.address + " " + row.apsimOptions + "\n";
-        WriteText(dir_.File("spec"), spec);
+        std::string aps;
+        for (const Expected& row : rows) aps += row.address + " " + row.apsimOptions + "\n";
+        WriteText(dir_.File("aps"), aps);
         const std::string script = (env.empty() ? "" : "env " + env + " ") +
                                    ShellQuote(std::string(QUORSEL_E2E_SCRIPT_DIR) + "/run_fleet_in_netns.sh") + " " +
                                    ShellQuote(dir_.path()) + " " + ShellQuote(BuildPath("quorsel-apsim")) + " " +
-                                   ShellQuote(dir_.File("spec")) + " -- " + ShellQuote(BuildPath("quorsel-fleet")) +
+                                   ShellQuote(dir_.File("aps")) + " -- " + ShellQuote(BuildPath("quorsel-fleet")) +
                                    " " + ShellQuote(firmware_) + " --password-file " +
                                    ShellQuote(dir_.File("password")) + " --report " + ShellQuote(dir_.File("report.json")) +
                                    " " + args;

@@ -2,8 +2,8 @@
 # Runs quorsel-fleet against several simulated access points inside a private
 # network namespace whose loopback carries 10.79.2.0/24 (or FLEET_NETWORK, e.g.
 # 192.168.1.1/24).
-#   run_fleet_in_netns.sh WORKDIR APSIM SPEC -- FLEET [ARGS...]
-# SPEC names a file with one access point per line: "ADDRESS [APSIM OPTIONS...]";
+#   run_fleet_in_netns.sh WORKDIR APSIM APS -- FLEET [ARGS...]
+# APS names a file with one access point per line: "ADDRESS [APSIM OPTIONS...]";
 # each is started as APSIM --listen ADDRESS --port 9002 --flash WORKDIR/flash-ADDRESS.bin
 # OPTIONS, its log in WORKDIR/apsim-ADDRESS.log.
 # With FLEET_INTERRUPT_LOG and FLEET_INTERRUPT_PATTERN set, the fleet gets SIGINT
@@ -13,13 +13,13 @@
 # With FLEET_RSS_OUT set, the simulators' peak memory goes to that file.
 # Leaves WORKDIR/fleet.rc (the fleet's exit status). Standard input goes to the fleet.
 set -u
-work=$1 apsim=$2 spec=$3; shift 3
+work=$1 apsim=$2 aps=$3; shift 3
 shift  # --
 namespaces=(--net)
 [ "$(id -u)" -eq 0 ] || namespaces=(--user --map-root-user --net)
-exec unshare "${namespaces[@]}" bash -s -- "$work" "$apsim" "$spec" "$@" 3<&0 <<'INNER'
+exec unshare "${namespaces[@]}" bash -s -- "$work" "$apsim" "$aps" "$@" 3<&0 <<'INNER'
 set -u
-work=$1 apsim=$2 spec=$3; shift 3
+work=$1 apsim=$2 aps=$3; shift 3
 ip link set lo up
 ip addr add "${FLEET_NETWORK:-10.79.2.1/24}" dev lo
 pids=()
@@ -29,7 +29,7 @@ while read -r address options; do
   "$apsim" --listen "$address" --port 9002 --flash "$work/flash-$address.bin" $options \
     >"$work/apsim-$address.out" 2>"$work/apsim-$address.log" &
   pids+=($!)
-done <"$spec"
+done <"$aps"
 # Every simulator has printed its port once its .out file is not empty (up to 60 s:
 # a loaded machine may be slow to start them).
 for _ in $(seq 3000); do
