@@ -10,9 +10,9 @@
 #include "engine/posix_network.h"
 #include "engine/probe_network_posix.h"
 #include "engine/serial_line_posix.h"
+#include "image/container.h"
 #include "ui/terminal/console_posix.h"
 #include "ui/default_search.h"
-#include "ui/firmware_model.h"
 #include "ui/terminal/terminal_frontend.h"
 
 int main(int argc, char** argv) {
@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     PosixSerialPorts serialPorts;
     // The search for access points marks those the firmware this file carries fits.
     PosixProbeNetwork probeNetwork;
-    const std::string firmwareModel = FirmwareModelOf(executable);
+    const auto model = ReadFirmwareModel(executable);
+    const std::string firmwareModel = model ? *model : std::string();
     // The desktop front-end is a module of its own, loaded only when a display is
     // usable: quorsel itself never needs Qt.
     if (std::optional<int> status =

@@ -10,8 +10,8 @@
 #include "engine/network_win32.h"
 #include "engine/probe_network_win32.h"
 #include "engine/serial_line_win32.h"
+#include "image/container.h"
 #include "ui/default_search.h"
-#include "ui/firmware_model.h"
 #include "ui/win32/win32_frontend.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
@@ -24,7 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments
     Win32SerialPorts serialPorts;
     // The search for access points marks those the firmware this file carries fits.
     Win32ProbeNetwork probeNetwork;
-    const std::string firmwareModel = executable.empty() ? std::string() : FirmwareModelOf(executable);
+    const auto model = ReadFirmwareModel(executable);
+    const std::string firmwareModel = model ? *model : std::string();
     return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable,
                             DefaultSearch(probeNetwork, firmwareModel));
 }

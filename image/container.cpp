@@ -268,4 +268,11 @@ Result<uint32_t, ContainerError> ReadLoader(ContainerInfo& info, std::array<uint
     return ReadLoader(info.stream, info, loader);
 }
 
+Result<std::string, ContainerError> ReadFirmwareModel(const std::string& path) {
+    Descrambler descrambler;
+    auto container = OpenContainer(path, descrambler);
+    if (!container) return Fail(container.error());
+    return std::string(container->trailerTail.begin(), container->trailerTail.begin() + MODEL_CODE_LENGTH);
+}
+
 }  // namespace quorsel

@@ -85,6 +85,9 @@ Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint
 // The whole opening sequence on the file at path; leaves the descrambler standing
 // after the trailer block.
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
+// The six-character model code of the container in the file at path (a firmware
+// file, whichever updater it carries).
+Result<std::string, ContainerError> ReadFirmwareModel(const std::string& path);
 // Fills loader with the container's loader; its length, or LoaderTooLong.
 Result<uint32_t, ContainerError> ReadLoader(ByteSource& source, const ContainerLayout& layout,
                                             std::array<uint8_t, LOADER_MAX>& loader);

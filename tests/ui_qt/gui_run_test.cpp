@@ -24,6 +24,7 @@
 #include "job/startup.h"
 #include "engine/posix_network.h"
 #include "engine/probe_network_posix.h"
+#include "image/container.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"
 #include "tests/support/apsim_process.h"
@@ -38,7 +39,6 @@
 #include "ui/qt/progress_dialog.h"
 #include "ui/qt/search_dialog.h"
 #include "ui/qt/settings_dialog.h"
-#include "ui/firmware_model.h"
 
 namespace quorsel::testing {
 namespace {
@@ -273,7 +273,8 @@ TEST_F(DesktopLanRunTest, SearchPickThenTheUpdateCompletes) {
     FakeSerialPorts ports;
     PosixProbeNetwork probe;
     const uint16_t port = apsim_.port();
-    const std::string firmwareModel = FirmwareModelOf(updater_);
+    const auto model = ReadFirmwareModel(updater_);
+    const std::string firmwareModel = model ? *model : std::string();
     DesktopFrontend frontend("updater", network, ports, ShortSleep);
     frontend.SetSearch([&probe, port, firmwareModel](SearchListener& listener, const SearchStop& stop) {
         SearchSettings settings;

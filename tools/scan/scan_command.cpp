@@ -32,20 +32,13 @@ private:
 
 }  // namespace
 
-Result<std::string, std::string> ReadFirmwareModel(const std::string& path) {
-    Descrambler descrambler;
-    const auto container = OpenContainer(path, descrambler);
-    if (!container) return Fail(path + ": " + DescribeContainerError(container.error()));
-    return std::string(container->trailerTail.begin(), container->trailerTail.begin() + MODEL_CODE_LENGTH);
-}
-
 int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out, std::ostream& err) {
     SearchSettings settings;
     settings.jobs = options.jobs;
     if (!options.firmwarePath.empty()) {
         const auto model = ReadFirmwareModel(options.firmwarePath);
         if (!model) {
-            err << "quorsel-scan: " << model.error() << '\n';
+            err << "quorsel-scan: " << options.firmwarePath << ": " << DescribeContainerError(model.error()) << '\n';
             return EXIT_BAD_ARGUMENTS;
         }
         settings.firmwareModel = *model;

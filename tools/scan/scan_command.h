@@ -15,10 +15,6 @@ constexpr int EXIT_NONE_FOUND = 1;
 constexpr int EXIT_BAD_ARGUMENTS = 2;
 constexpr int EXIT_SEARCH_FAILED = 3;
 
-// The model code of the firmware container in the file at path (a firmware file
-// or a bare container), or a message that says why there is none.
-Result<std::string, std::string> ReadFirmwareModel(const std::string& path);
-
 // Searches the targets (or the default targets of network's subnets) and prints
 // the result to out; messages go to err. Returns the exit status.
 int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out, std::ostream& err);
