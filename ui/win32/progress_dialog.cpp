@@ -68,7 +68,6 @@ void ProgressDialog::OnPaint() {
 }
 
 void ProgressDialog::StartRun() {
-    pendingCode = STATUS_NONE;
     runStarted_ = true;
     model_.Start();  // "準備中", not busy
     SetDlgItemTextW(window(), CTL_STATUS_LINE, WideText(model_.state().statusText).c_str());
@@ -98,30 +97,32 @@ void ProgressDialog::BarUpdate() {
 
 void ProgressDialog::MoveBar() {
     // A block that does not move the bar by a pixel changes nothing on the screen.
-    if (BarPixel() == shownPixel_) return;
-    // The control draws itself within PBM_SETPOS; under Wine that costs about a
-    // millisecond, several times what a block takes on the wire, and the worker waits
-    // for it. So the bar takes its new position without drawing, and a timer draws
-    // it, at most every BAR_PAINT_INTERVAL_MS.
-    HWND bar = Item(CTL_PROGRESS_BAR);
-    SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
-    BarUpdate();
-    SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
-    if (barPaintDue_) return;
+    // Under Wine every change of the control costs several server round trips and
+    // its drawing about a millisecond, while a block takes a fraction of that on the
+    // wire, and the worker waits for this handler. So a block only moves the model's
+    // position, and the timer brings the control there, at most every
+    // BAR_PAINT_INTERVAL_MS.
+    if (barPaintDue_ || BarPixel() == shownPixel_) return;
     barPaintDue_ = SetTimer(window(), BAR_PAINT_TIMER, BAR_PAINT_INTERVAL_MS, nullptr) != 0;
-    if (!barPaintDue_) RedrawWindow(bar, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    if (!barPaintDue_) BarUpdate();
 }
 
 void ProgressDialog::OnBarPaintTimer() {
     KillTimer(window(), BAR_PAINT_TIMER);
     barPaintDue_ = false;
-    RedrawWindow(Item(CTL_PROGRESS_BAR), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    BarUpdate();
 }
 
 void ProgressDialog::ShowStatus() {
-    const int code = pendingCode;
-    StatusEffect effect = model_.Apply(code, pendingCounters);
-    pendingCode = STATUS_NONE;
+    TransferCounters counters;
+    const StatusCode code = handOver_.Take(counters);
+    if (code == STATUS_NONE) return;
+    Apply(code, counters);
+    handOver_.Done();
+}
+
+void ProgressDialog::Apply(StatusCode code, const TransferCounters& counters) {
+    StatusEffect effect = model_.Apply(code, counters);
     // A block's progress: the bar moves, nothing else.
     if (effect.barChanged && !effect.busyChanged && !effect.textChanged && !effect.completionBox &&
         !effect.finished) {

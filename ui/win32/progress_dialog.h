@@ -1,6 +1,6 @@
 // The progress dialog (129): status line, progress bar, Cancel, and OK once the run
 // has ended. It starts the run on its first paint; the worker then hands it each
-// status code through pendingCode and the command of the hidden control 1019.
+// status code through its StatusHandOver and the command of the hidden control 1019.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include "engine/transfer.h"
 #include "ui/progress_model.h"
 #include "ui/win32/modal_dialog.h"
+#include "ui/win32/status_hand_over.h"
 
 namespace quorsel {
 
@@ -24,10 +25,8 @@ public:
     // Starts the worker; called once, on the first paint, after "準備中" is shown.
     void SetRunStarter(std::function<void()> start) { runStarter_ = std::move(start); }
 
-    // Written by the worker before it sends (or posts) the status command; cleared
-    // by ShowStatus. The counters are the worker's at the moment it raised the code.
-    int pendingCode = 0;
-    TransferCounters pendingCounters;
+    // Where the worker hands over each status code; ShowStatus takes it.
+    StatusHandOver& statusHandOver() { return handOver_; }
 
     bool runStarted() const { return runStarted_; }
     bool runEnded() const { return model_.state().ended; }
@@ -42,7 +41,9 @@ private:
     // The message map: paint, the status command 1019, the close request, the
     // bar-paint timer.
     void OnPaint();
+    // The status command: the code handed over is applied, and its sender released.
     void ShowStatus();
+    void Apply(StatusCode code, const TransferCounters& counters);
     void OnClose();
 
     void StartRun();
@@ -50,13 +51,14 @@ private:
     void BarUpdate();
     // The model's bar position in pixels of the bar.
     int BarPixel() const;
-    // A block's move: the new position now, the drawing by the bar-paint timer.
+    // A block's move: the model's position now, the control's by the bar-paint timer.
     void MoveBar();
     void OnBarPaintTimer();
     // The dialog ends: at once while the run goes on, the program ends with it.
     void End(INT_PTR result);
 
     ProgressModel model_;
+    StatusHandOver handOver_;
     HICON icon_;
     int barWidth_ = 0;          // the bar's range: its width in pixels (0: not set yet)
     int shownPixel_ = 0;        // the position the bar control has

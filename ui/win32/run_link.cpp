@@ -2,29 +2,18 @@
 
 #include <cstdio>
 
-#include "res/resource_ids.h"
 #include "ui/win32/password_dialog.h"
 #include "ui/win32/power_on_dialog.h"
 #include "ui/win32/progress_dialog.h"
 
 namespace quorsel {
 
-namespace {
-
-constexpr WPARAM STATUS_COMMAND = MAKEWPARAM(CTL_STATUS_COMMAND, BN_CLICKED);
-
-}  // namespace
-
 void RunLink::Notify(StatusCode code, const TransferCounters& counters) {
-    dialog_.pendingCounters = counters;
-    dialog_.pendingCode = code;
-    SendMessageW(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+    dialog_.statusHandOver().Send(dialog_.window(), code, counters);
 }
 
 void RunLink::Post(StatusCode code, const TransferCounters& counters) {
-    dialog_.pendingCounters = counters;
-    dialog_.pendingCode = code;
-    PostMessageW(dialog_.window(), WM_COMMAND, STATUS_COMMAND, 0);
+    dialog_.statusHandOver().Post(dialog_.window(), code, counters);
 }
 
 void RunLink::Diagnose(const std::string& line) {

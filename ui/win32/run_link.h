@@ -1,5 +1,5 @@
-// What the run's worker (CAPThread) talks to: the progress dialog, by pendingCode and
-// the status command, and the password and power-on prompts, which it shows itself
+// What the run's worker (CAPThread) talks to: the progress dialog, through its
+// StatusHandOver and the status command, and the password and power-on prompts, which it shows itself
 // on its own thread.
 #pragma once
 
@@ -19,10 +19,10 @@ class RunLink : public StatusSink, public PasswordPrompt, public PowerOnPrompt {
 public:
     RunLink(HINSTANCE instance, ProgressDialog& dialog) : instance_(instance), dialog_(dialog) {}
 
-    // Stores the code and sends the status command; returns once ShowStatus has
-    // handled it, any message box included.
+    // Hands the code to the dialog; returns once ShowStatus has handled it, any
+    // message box included.
     void Notify(StatusCode code, const TransferCounters& counters) override;
-    // Stores the code and posts the status command (the abort after a cancelled
+    // Hands the code to the dialog without waiting (the abort after a cancelled
     // power-on prompt, the run's last code).
     void Post(StatusCode code, const TransferCounters& counters) override;
     // One line on standard error naming the failed step.
