@@ -10,6 +10,9 @@
 # The three take turns, RUNS rounds (default 5); the medians are printed last.
 # BASELINE_EXE (optional) names another quorsel.exe, packed and run with its dialogs
 # in the same rounds, so that two builds are compared under the same load.
+# SERVER_TRACE=1: then one more run of the dialogs and of the bare loop, each under a
+# Wine server that traces its requests (wineserver -f -d1), and the requests per block
+# of each thread that makes at least one per two blocks (untimed: tracing is slow).
 # The peer's event lines are stamped as they arrive by a small reader on its
 # standard error, so no clock of the programs measured is used.
 #
@@ -159,3 +162,39 @@ if [ -n "${BASELINE_EXE:-}" ]; then
   echo "  baseline ($BASELINE_EXE) with its dialogs:  $(median <"$work/baseline.txt") s"
 fi
 awk -v d="$md" -v b="$mb" 'BEGIN { printf "  dialogs / bare loop: %.2f\n", d / b }'
+
+# Wine server requests per block, from the server's own trace of one run.
+requests_per_block() {
+  python3 - "$1" <<'PY'
+import collections, re, sys
+BLOCKS = 1023
+counts = collections.Counter()
+for line in open(sys.argv[1], errors="replace"):
+    m = re.match(r"^([0-9a-f]{4}): ([a-z_]+)\( ", line)
+    if m:
+        counts[m.groups()] += 1
+threads = collections.defaultdict(list)
+for (thread, request), n in counts.most_common():
+    if n >= BLOCKS / 2:
+        threads[thread].append((request, n / BLOCKS))
+for thread, requests in threads.items():
+    total = sum(n for _, n in requests)
+    print("    thread %s: %.1f (%s)" % (thread, total, ", ".join("%s %.2f" % r for r in requests)))
+PY
+}
+traced() {  # name, then the command
+  local name=$1; shift
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+  wineserver -f -d1 2>"$work/$name.trace" &
+  local server=$!
+  "$@" >/dev/null
+  wineserver -k >/dev/null 2>&1 || true
+  wait "$server" || true
+  echo "  $name, server requests per block:"
+  requests_per_block "$work/$name.trace"
+}
+if [ "${SERVER_TRACE:-0}" = 1 ]; then
+  traced dialogs run_dialogs
+  traced "bare loop" run_bare
+fi
