@@ -1,6 +1,6 @@
 // What the run's worker (CAPThread) talks to: the progress dialog, through its
-// StatusHandOver and the status command, and the password and power-on prompts, which it shows itself
-// on its own thread.
+// StatusHandOver and the status command, and the password and power-on prompts,
+// which it shows itself on its own thread.
 #pragma once
 
 #include <windows.h>
