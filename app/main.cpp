@@ -25,8 +25,7 @@ int main(int argc, char** argv) {
     PosixSerialPorts serialPorts;
     // The search for access points marks those the firmware this file carries fits.
     PosixProbeNetwork probeNetwork;
-    const auto model = ReadFirmwareModel(executable);
-    const std::string firmwareModel = model ? *model : std::string();
+    const std::string firmwareModel = ReadFirmwareModel(executable).value_or(std::string());
     // The desktop front-end is a module of its own, loaded only when a display is
     // usable: quorsel itself never needs Qt.
     if (std::optional<int> status =

@@ -24,8 +24,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments
     Win32SerialPorts serialPorts;
     // The search for access points marks those the firmware this file carries fits.
     Win32ProbeNetwork probeNetwork;
-    const auto model = ReadFirmwareModel(executable);
-    const std::string firmwareModel = model ? *model : std::string();
+    const std::string firmwareModel = ReadFirmwareModel(executable).value_or(std::string());
     return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable,
                             DefaultSearch(probeNetwork, firmwareModel));
 }

@@ -33,6 +33,8 @@ public:
     const T& operator*() const& { return value(); }
 
     E error() const { return std::get<1>(state_); }
+    // The value, or fallback when there is none.
+    T value_or(T fallback) const& { return ok() ? value() : std::move(fallback); }
 
 private:
     std::variant<T, E> state_;

@@ -273,8 +273,7 @@ TEST_F(DesktopLanRunTest, SearchPickThenTheUpdateCompletes) {
     FakeSerialPorts ports;
     PosixProbeNetwork probe;
     const uint16_t port = apsim_.port();
-    const auto model = ReadFirmwareModel(updater_);
-    const std::string firmwareModel = model ? *model : std::string();
+    const std::string firmwareModel = ReadFirmwareModel(updater_).value_or(std::string());
     DesktopFrontend frontend("updater", network, ports, ShortSleep);
     frontend.SetSearch([&probe, port, firmwareModel](SearchListener& listener, const SearchStop& stop) {
         SearchSettings settings;
