@@ -27,34 +27,27 @@ StatusHandOver::StatusHandOver() {
     InitializeConditionVariable(&changed_);
 }
 
-void StatusHandOver::Store(StatusCode code, const TransferCounters& counters) {
-    // One code at a time: a posted code still on its way is handled first.
+void StatusHandOver::WaitUntilIdle() {
     while (pendingCode_ != STATUS_NONE || inHand_) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+}
+
+bool StatusHandOver::Hand(HWND dialog, StatusCode code, const TransferCounters& counters) {
+    // One code at a time: a posted code still on its way is handled first.
+    WaitUntilIdle();
+    if (!PostMessageW(dialog, WM_COMMAND, STATUS_COMMAND, 0)) return false;  // no dialog to handle it
     pendingCode_ = code;
     counters_ = counters;
-    ++handed_;
+    return true;
 }
 
 void StatusHandOver::Send(HWND dialog, StatusCode code, const TransferCounters& counters) {
     Locked locked(lock_);
-    Store(code, counters);
-    const unsigned long ticket = handed_;
-    if (!PostMessageW(dialog, WM_COMMAND, STATUS_COMMAND, 0)) {
-        Withdraw();  // no dialog to handle it
-        return;
-    }
-    while (done_ < ticket) SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+    if (Hand(dialog, code, counters)) WaitUntilIdle();
 }
 
 void StatusHandOver::Post(HWND dialog, StatusCode code, const TransferCounters& counters) {
     Locked locked(lock_);
-    Store(code, counters);
-    if (!PostMessageW(dialog, WM_COMMAND, STATUS_COMMAND, 0)) Withdraw();
-}
-
-void StatusHandOver::Withdraw() {
-    pendingCode_ = STATUS_NONE;
-    --handed_;
+    Hand(dialog, code, counters);
 }
 
 StatusCode StatusHandOver::Take(TransferCounters& counters) {
@@ -72,7 +65,6 @@ void StatusHandOver::Done() {
         Locked locked(lock_);
         if (!inHand_) return;
         inHand_ = false;
-        ++done_;
     }
     WakeAllConditionVariable(&changed_);
 }

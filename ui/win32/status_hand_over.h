@@ -1,4 +1,5 @@
-// The one status code on its way from the run's worker to the progress dialog.
+// The one status code on its way from the run's worker (its only sender) to the
+// progress dialog.
 // The worker stores the code, posts the status command (1019) to the dialog and
 // waits until the dialog has handled it; the dialog takes the code in its handler
 // and releases the worker when it is done with it, any message box included.
@@ -33,18 +34,17 @@ public:
     void Done();
 
 private:
-    // Waits while a code is pending and stores the new one; the lock is held.
-    void Store(StatusCode code, const TransferCounters& counters);
-    // Takes back the code stored last, which no dialog will handle; the lock is held.
-    void Withdraw();
+    // Waits until no code is stored or in hand; the lock is held.
+    void WaitUntilIdle();
+    // Posts the status command and stores the code, once the one before is handled;
+    // false when the dialog's window is gone. The lock is held.
+    bool Hand(HWND dialog, StatusCode code, const TransferCounters& counters);
 
     SRWLOCK lock_;
     CONDITION_VARIABLE changed_;
     StatusCode pendingCode_ = STATUS_NONE;  // stored, not yet taken
     TransferCounters counters_;
-    bool inHand_ = false;       // taken, not yet done
-    unsigned long handed_ = 0;  // codes stored so far
-    unsigned long done_ = 0;    // codes handled so far
+    bool inHand_ = false;  // taken, not yet done
 };
 
 }  // namespace quorsel
