@@ -8,7 +8,7 @@
 #include "job/startup.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/posix_network.h"
-#include "engine/probe_network_posix.h"
+#include "engine/search/probe_network_posix.h"
 #include "engine/serial_line_posix.h"
 #include "image/container.h"
 #include "ui/terminal/console_posix.h"

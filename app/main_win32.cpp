@@ -8,7 +8,7 @@
 #include "app/process_win32.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/network_win32.h"
-#include "engine/probe_network_win32.h"
+#include "engine/search/probe_network_win32.h"
 #include "engine/serial_line_win32.h"
 #include "image/container.h"
 #include "ui/default_search.h"

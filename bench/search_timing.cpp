@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/access_point_search.h"
-#include "engine/probe_network_posix.h"
+#include "engine/search/access_point_search.h"
+#include "engine/search/probe_network_posix.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 #include "ui/search_runner.h"
 
 namespace quorsel {

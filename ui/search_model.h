@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "job/update_job.h"
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 namespace quorsel {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 #include "ui/search_model.h"
 
 namespace quorsel {

@@ -1,4 +1,4 @@
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The fleet at engine level: several update runs at once in one process against
 // scripted access points (run under ThreadSanitizer by the sanitizer builds), the
 // stop switch's network, the target plan and the exit status.
-#include "engine/fleet.h"
+#include "engine/fleet/fleet.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/fleet_targets.h"
+#include "engine/fleet/fleet_targets.h"
 #include "engine/run_stop.h"
 #include "tests/support/container_builder.h"
 #include "tests/support/scripted_stream.h"

@@ -1,4 +1,4 @@
-#include "engine/search_targets.h"
+#include "engine/search/search_targets.h"
 
 #include <gtest/gtest.h>
 

@@ -16,8 +16,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/access_point_search.h"
-#include "engine/probe_network_posix.h"
+#include "engine/search/access_point_search.h"
+#include "engine/search/probe_network_posix.h"
 #include "tests/support/container_builder.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 
 namespace quorsel::testing {
 

@@ -23,7 +23,7 @@
 
 #include "job/startup.h"
 #include "engine/posix_network.h"
-#include "engine/probe_network_posix.h"
+#include "engine/search/probe_network_posix.h"
 #include "image/container.h"
 #include "res/resource_ids.h"
 #include "res/texts.h"

@@ -8,7 +8,7 @@
 
 #include "common/options.h"
 #include "common/result.h"
-#include "engine/fleet.h"
+#include "engine/fleet/fleet.h"
 
 namespace quorsel {
 

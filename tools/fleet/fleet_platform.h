@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "engine/lan_protocol.h"
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 
 namespace quorsel {
 

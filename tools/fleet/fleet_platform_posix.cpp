@@ -1,7 +1,7 @@
 #include "tools/fleet/fleet_platform.h"
 
 #include "engine/posix_network.h"
-#include "engine/probe_network_posix.h"
+#include "engine/search/probe_network_posix.h"
 
 namespace quorsel {
 

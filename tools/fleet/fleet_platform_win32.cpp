@@ -1,7 +1,7 @@
 #include "tools/fleet/fleet_platform.h"
 
 #include "engine/network_win32.h"
-#include "engine/probe_network_win32.h"
+#include "engine/search/probe_network_win32.h"
 
 namespace quorsel {
 

@@ -1,7 +1,7 @@
 // quorsel-scan on Linux: parse, compose, run.
 #include <iostream>
 
-#include "engine/probe_network_posix.h"
+#include "engine/search/probe_network_posix.h"
 #include "tools/scan/scan_command.h"
 
 int main(int argc, char** argv) {

@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-#include "engine/probe_network_win32.h"
+#include "engine/search/probe_network_win32.h"
 #include "tools/scan/scan_command.h"
 
 int main(int argc, char** argv) {

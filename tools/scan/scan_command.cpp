@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 #include "image/container.h"
 #include "tools/scan/scan_report.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 #include "tools/scan/scan_options.h"
 
 namespace quorsel::scan {

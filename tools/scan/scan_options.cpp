@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 namespace quorsel::scan {
 

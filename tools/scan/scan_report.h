@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 namespace quorsel::scan {
 

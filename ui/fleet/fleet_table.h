@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/fleet.h"
+#include "engine/fleet/fleet.h"
 
 namespace quorsel {
 

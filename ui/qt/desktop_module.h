@@ -11,7 +11,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 #include "engine/serial_line.h"
 
 namespace quorsel {

@@ -1,4 +1,4 @@
-#include "engine/fleet.h"
+#include "engine/fleet/fleet.h"
 
 #include <utility>
 

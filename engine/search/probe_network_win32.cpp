@@ -2,7 +2,7 @@
 // size must be set before the sockets header defines fd_set.
 #define FD_SETSIZE 1024
 
-#include "engine/probe_network_win32.h"
+#include "engine/search/probe_network_win32.h"
 
 #include <windows.h>
 #include <winsock.h>
@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 namespace quorsel {
 

@@ -1,9 +1,9 @@
-#include "engine/access_point_search.h"
+#include "engine/search/access_point_search.h"
 
 #include <algorithm>
 #include <memory>
 
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 
 namespace quorsel {
 

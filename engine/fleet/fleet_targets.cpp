@@ -1,4 +1,4 @@
-#include "engine/fleet_targets.h"
+#include "engine/fleet/fleet_targets.h"
 
 #include <algorithm>
 #include <set>

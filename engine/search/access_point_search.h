@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/lan_protocol.h"
-#include "engine/search_targets.h"
+#include "engine/search/search_targets.h"
 #include "image/model_tables.h"
 
 namespace quorsel {

@@ -16,7 +16,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/run_stop.h"
-#include "engine/search_targets.h"
+#include "engine/search/search_targets.h"
 #include "engine/status_code.h"
 #include "engine/transfer.h"
 #include "engine/update_run.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/probe_network_win32.h"
+#include "engine/search/probe_network_win32.h"
 
 namespace quorsel {
 

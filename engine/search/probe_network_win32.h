@@ -3,7 +3,7 @@
 // from GetAdaptersAddresses (iphlpapi).
 #pragma once
 
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 
 namespace quorsel {
 

@@ -2,7 +2,7 @@
 // the machine's subnets from getifaddrs.
 #pragma once
 
-#include "engine/probe_network.h"
+#include "engine/search/probe_network.h"
 
 namespace quorsel {
 

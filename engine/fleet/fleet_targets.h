@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/access_point_search.h"
-#include "engine/fleet.h"
-#include "engine/search_targets.h"
+#include "engine/search/access_point_search.h"
+#include "engine/fleet/fleet.h"
+#include "engine/search/search_targets.h"
 
 namespace quorsel {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/fleet.h"
+#include "engine/fleet/fleet.h"
 
 namespace quorsel {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/search_targets.h"
+#include "engine/search/search_targets.h"
 
 namespace quorsel {
 

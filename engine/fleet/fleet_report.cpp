@@ -1,4 +1,4 @@
-#include "engine/fleet_report.h"
+#include "engine/fleet/fleet_report.h"
 
 #include <nlohmann/json.hpp>
 

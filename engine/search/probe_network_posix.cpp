@@ -1,4 +1,4 @@
-#include "engine/probe_network_posix.h"
+#include "engine/search/probe_network_posix.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
