@@ -15,7 +15,6 @@
 #include "engine/transfer.h"
 #include "image/checksums.h"
 #include "image/container.h"
-#include "image/file_signature.h"
 
 namespace quorsel {
 namespace {
@@ -58,13 +57,6 @@ public:
                                                DescribeContainerError(opened.error()));
         }
         info_.emplace(std::move(opened.value()));
-        // A signed firmware file whose bytes changed after signing is not sent: the
-        // container's own sum need not catch a change that keeps it.
-        if (info_->signatureSize > 0 && CheckFileSignature(settings_.programPath) == SignatureCheck::BadDigest) {
-            return Fail(STATUS_FILE_ERROR, "checking the signature of " + settings_.programPath +
-                                               ": the file's bytes no longer match its Authenticode signature "
-                                               "(it was changed after signing)");
-        }
         ranges_ = MergeRegions(*info_->regions, settings_.optionFlags);
         for (const FlashRange& range : ranges_) {
             // A 4 MiB layout over a 2 MiB image: the range would run past the image,

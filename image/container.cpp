@@ -8,6 +8,7 @@
 #include "common/le_bytes.h"
 #include "image/byte_sum.h"
 #include "image/certificate_table.h"
+#include "image/file_signature.h"
 
 namespace quorsel {
 
@@ -54,6 +55,10 @@ const char* DescribeContainerError(ContainerError error) {
             return "the program file's certificate table does not end the file";
         case ContainerError::SignaturePaddingNotZero:
             return "the bytes between the firmware image and the certificate table are not zero padding";
+        case ContainerError::SignatureMismatch:
+            return "the file's bytes no longer match its Authenticode signature (it was changed after signing)";
+        case ContainerError::SignatureUncheckable:
+            return "the file's Authenticode signature cannot be checked";
     }
     return "unknown container error";
 }
@@ -172,6 +177,18 @@ Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Des
         return Fail(layout.error());
     }
     static_cast<ContainerLayout&>(info) = layout.value();
+    // A signed firmware file whose bytes changed after signing is not sent: the
+    // container's own sum need not catch a change that keeps it.
+    if (info.signatureSize > 0) {
+        switch (CheckFileSignature(info.stream, *fileSize, path)) {
+            case SignatureCheck::NotBroken:
+                break;
+            case SignatureCheck::BadDigest:
+                return Fail(ContainerError::SignatureMismatch);
+            case SignatureCheck::Uncheckable:
+                return Fail(ContainerError::SignatureUncheckable);
+        }
+    }
     return info;
 }
 

@@ -37,6 +37,10 @@ enum class ContainerError {
     SignatureOutsideFile,
     SignatureNotAtEnd,
     SignaturePaddingNotZero,
+    // A signed program file whose bytes changed after signing, or whose signature
+    // cannot be checked.
+    SignatureMismatch,
+    SignatureUncheckable,
 };
 
 const char* DescribeContainerError(ContainerError error);
@@ -83,7 +87,8 @@ int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset);
 Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint64_t fileSize,
                                                         Descrambler& descrambler, ImageSizes sizes = {});
 // The whole opening sequence on the file at path; leaves the descrambler standing
-// after the trailer block.
+// after the trailer block. A signed file's Authenticode digest is checked on the
+// same open stream the container is then read through.
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
 // The six-character model code of the container in the file at path (a firmware
 // file, whichever updater it carries).

@@ -16,7 +16,7 @@
 
 namespace quorsel {
 
-SignatureCheck CheckFileSignature(const std::string& path) {
+SignatureCheck CheckFileSignature(FileStream& /*stream*/, uint64_t /*fileSize*/, const std::string& path) {
     std::optional<std::wstring> wide = WidePath(path);
     if (!wide) return SignatureCheck::NotBroken;
 
