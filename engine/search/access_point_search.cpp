@@ -104,9 +104,13 @@ private:
             Probe& probe = probes_[i];
             bool goesOn = Step(probe, entries[i].ready);
             if (goesOn && now >= probe.deadline) {
-                // A connect that did not end in time is not reported; an accepted
-                // connection that gave no model line is another kind of service.
-                if (!probe.connecting) Report(PeerFromReply(probe.address, probe.reply, settings_.firmwareModel));
+                // A connect that did not end in time, or a connection that stayed
+                // silent, is a miss; one that sent something else is another service.
+                if (probe.connecting) {
+                    listener_.OnMissed(probe.address, ProbeMiss::NoAnswer);
+                } else {
+                    Conclude(probe);
+                }
                 goesOn = false;
             }
             if (!goesOn) Finish(i);
@@ -120,11 +124,14 @@ private:
         if (probe.connecting) {
             const ConnectState state = probe.connection->ConnectResult();
             if (state == ConnectState::Pending) return true;
-            if (state == ConnectState::Failed) return false;
+            if (state == ConnectState::Failed) {
+                listener_.OnMissed(probe.address, ProbeMiss::Refused);
+                return false;
+            }
             probe.connecting = false;
             probe.deadline = Clock::now() + settings_.replyTimeout;
             if (!probe.connection->Send(reinterpret_cast<const uint8_t*>(INQUIRY), sizeof INQUIRY)) {
-                Report(PeerFromReply(probe.address, {}, settings_.firmwareModel));
+                listener_.OnMissed(probe.address, ProbeMiss::Silent);
                 return false;
             }
             return true;  // the reply is looked for once the wait reports it
@@ -150,11 +157,20 @@ private:
         }
         // Closed, failed or full without a line end: what has arrived is the line,
         // as the update's own reply reader takes it.
-        Report(PeerFromReply(probe.address, probe.reply, settings_.firmwareModel));
+        Conclude(probe);
         return false;
     }
 
     void Report(const FoundPeer& peer) { listener_.OnFound(peer); }
+
+    // A probe whose reply ended without a line end: nothing at all is silence.
+    void Conclude(const Probe& probe) {
+        if (probe.reply.empty()) {
+            listener_.OnMissed(probe.address, ProbeMiss::Silent);
+        } else {
+            Report(PeerFromReply(probe.address, probe.reply, settings_.firmwareModel));
+        }
+    }
 
     // Closes probe i's socket and counts its address as probed.
     void Finish(size_t i) {

@@ -45,7 +45,14 @@ struct SearchSettings {
 
 enum class PeerKind {
     ACCESS_POINT,      // answered "INQR" with a model line
-    NOT_ACCESS_POINT,  // accepted the connection, no model line within the bound
+    NOT_ACCESS_POINT,  // answered something other than a model line
+};
+
+// Why an address gave no reply to report.
+enum class ProbeMiss {
+    Refused,   // the connection was refused or failed
+    NoAnswer,  // the connect did not end within its bound
+    Silent,    // the connection was taken, but no byte came back within the reply bound
 };
 
 struct FoundPeer {
@@ -65,6 +72,8 @@ public:
     virtual void OnFound(const FoundPeer& peer) = 0;
     // Addresses finished so far (answered, refused, timed out) out of total.
     virtual void OnProgress(size_t probed, size_t total) = 0;
+    // An address that gave no reply, and why.
+    virtual void OnMissed(const Ipv4Address& /*address*/, ProbeMiss /*why*/) {}
 };
 
 struct SearchOutcome {
@@ -96,9 +105,10 @@ std::chrono::milliseconds SearchTimeBound(size_t count, const SearchSettings& se
 // modelCode, generationDigit, generation and fitsFirmware (against firmwareModel).
 FoundPeer PeerFromReply(const Ipv4Address& address, const std::string& line, const std::string& firmwareModel);
 
-// Runs one search to its end on the calling thread. Addresses that refuse or do not
-// answer the connect within its bound count as probed and are not reported; one
-// that accepts but sends no model line within the reply bound is NOT_ACCESS_POINT.
+// Runs one search to its end on the calling thread. Addresses that refuse, do not
+// answer the connect within its bound, or take the connection but send nothing back
+// within the reply bound count as probed and go to OnMissed; one that sends
+// something other than a model line is NOT_ACCESS_POINT.
 // An address is connected to once; nothing but "INQR" is sent.
 SearchOutcome SearchAccessPoints(ProbeNetwork& network, const std::vector<Ipv4Address>& addresses,
                                  const SearchSettings& settings, SearchListener& listener,

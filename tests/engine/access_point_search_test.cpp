@@ -21,7 +21,9 @@ class RecordingListener : public SearchListener {
 public:
     void OnFound(const FoundPeer& peer) override { found.push_back(peer); }
     void OnProgress(size_t probed, size_t total) override { progress.emplace_back(probed, total); }
+    void OnMissed(const Ipv4Address& address, ProbeMiss why) override { missed.emplace_back(address, why); }
     std::vector<FoundPeer> found;
+    std::vector<std::pair<Ipv4Address, ProbeMiss>> missed;
     std::vector<std::pair<size_t, size_t>> progress;
 };
 
@@ -42,7 +44,7 @@ SearchSettings Short(size_t jobs = 0, std::chrono::milliseconds connect = 60ms) 
     return settings;
 }
 
-TEST(SearchAccessPoints, ReportsAccessPointsAndOtherServicesButNotSilentAddresses) {
+TEST(SearchAccessPoints, ReportsAccessPointsAndOtherServicesAndSaysWhyTheRestGaveNoReply) {
     FakeProbeNetwork network;
     network.Script(Host(1), {FakePeerBehaviour::Answer, "KRV0012\n"});
     network.Script(Host(2), {FakePeerBehaviour::Answer, "MXD0011\r\n"});
@@ -64,7 +66,6 @@ TEST(SearchAccessPoints, ReportsAccessPointsAndOtherServicesButNotSilentAddresse
     const std::tuple<unsigned, std::string, char, Generation, bool> expected[] = {
         {1, "KRV001", '2', Generation::New, true}, {2, "MXD001", '1', Generation::Old, false},
         {3, "KRV001", 0, Generation::Old, true},   {4, "", 0, Generation::Old, false},
-        {5, "", 0, Generation::Old, false},        {7, "", 0, Generation::Old, false},
     };
     ASSERT_EQ(listener.found.size(), std::size(expected));
     for (const auto& [host, model, digit, generation, fits] : expected) {
@@ -78,6 +79,13 @@ TEST(SearchAccessPoints, ReportsAccessPointsAndOtherServicesButNotSilentAddresse
         EXPECT_EQ(peer->generation, generation);
         EXPECT_EQ(peer->fitsFirmware, fits);
     }
+    // A silent service, or one that closes at once, is no peer to list.
+    std::sort(listener.missed.begin(), listener.missed.end());
+    const std::vector<std::pair<Ipv4Address, ProbeMiss>> missed = {
+        {Host(5), ProbeMiss::Silent},   {Host(6), ProbeMiss::Refused},  {Host(7), ProbeMiss::Silent},
+        {Host(8), ProbeMiss::NoAnswer}, {Host(9), ProbeMiss::NoAnswer}, {Host(10), ProbeMiss::NoAnswer},
+    };
+    EXPECT_EQ(listener.missed, missed);
     // Each address was connected to once; "INQR" alone went to each that accepted.
     EXPECT_EQ(network.connects(), addresses);
     EXPECT_EQ(network.sent().size(), 6u);
