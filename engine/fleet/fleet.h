@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/fleet/fleet_result.h"
 #include "engine/lan_protocol.h"
 #include "engine/run_stop.h"
 #include "engine/search/search_targets.h"
@@ -52,6 +53,7 @@ struct FleetEntry {
     bool busy = false;                  // the access point erases or writes
     bool awaited = false;               // a stop was asked for while it was busy
     StatusCode outcome = STATUS_NONE;   // FINISHED: the code that ended the run
+    FleetResult result = FleetResult::NONE;  // once it has ended: how
     uint64_t bytesWritten = 0;          // bytes the access point acknowledged
     std::chrono::steady_clock::time_point started{};
     std::chrono::steady_clock::time_point ended{};
