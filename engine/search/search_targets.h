@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "common/result.h"
 
 namespace quorsel {
 
@@ -42,6 +45,13 @@ TargetExpansion ExpandTargets(const std::vector<std::string>& targets);
 // own address) without the machine's own addresses, then FACTORY_ADDRESS.
 // Loopback and interfaces that are down are left out by whoever lists the subnets.
 TargetExpansion DefaultTargets(const std::vector<LocalSubnet>& subnets);
+
+// Reads a target file; path "-" is standard input.
+using TargetFileReader = std::function<Result<std::string, std::string>(const std::string& path)>;
+// "@FILE" and "@-" replaced by their lines ('#' starts a comment, blank lines left
+// out); plain arguments kept. An empty overall list is the caller's error.
+Result<std::vector<std::string>, std::string> ReadTargetArguments(const std::vector<std::string>& arguments,
+                                                                  const TargetFileReader& read);
 
 // "10.0.0.2" for printing.
 std::string FormatAddress(const Ipv4Address& address);
