@@ -32,7 +32,7 @@ bool AddTarget(const std::string& target, FleetTargetPlan& plan) {
 
 }  // namespace
 
-FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& arguments, const TargetFileReader& readFile) {
+FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& arguments, const FleetTargetFileReader& readFile) {
     FleetTargetPlan plan;
     bool any = false;
     for (const std::string& argument : arguments) {

@@ -21,10 +21,10 @@ struct FleetTargetPlan {
 };
 
 // Reads one @FILE: its lines, or nullopt when it cannot be read.
-using TargetFileReader = std::function<std::optional<std::string>(const std::string& path)>;
+using FleetTargetFileReader = std::function<std::optional<std::string>(const std::string& path)>;
 
 // "a.b.c.d", "a.b.c.d/n" and "@FILE" (one target per line; '#' starts a comment).
-FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& arguments, const TargetFileReader& readFile);
+FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& arguments, const FleetTargetFileReader& readFile);
 
 // The fleet's rows: the direct addresses, then every access point the search of
 // plan.searched found (another model: skipped). Each address once.
