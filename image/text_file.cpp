@@ -1,26 +1,21 @@
 #include "image/text_file.h"
 
-#include <filesystem>
-#include <system_error>
-
-#include "image/file_stream.h"
+#include <iostream>
+#include <iterator>
 
 namespace quorsel {
 
-Result<std::string, std::string> ReadTextFile(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path fsPath(std::u8string(path.begin(), path.end()));
-    if (std::filesystem::is_directory(fsPath, error)) return Fail(path + ": is a directory");
-    if (!std::filesystem::exists(fsPath, error)) return Fail(path + ": not found");
-    std::optional<FileStream> stream = FileStream::Open(path);
-    if (!stream) return Fail(path + ": cannot be read");
+Result<std::string, std::string> ReadTextFileOrInput(const std::string& path) {
+    if (path != "-") return ReadTextFile(path);
     std::string text;
-    uint8_t buffer[4096];
-    for (;;) {
-        const size_t got = stream->Read(buffer, sizeof buffer);
-        if (got == 0) break;
-        text.append(reinterpret_cast<const char*>(buffer), got);
+    char buffer[4096];
+    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(std::cin.gcount()));
+        if (text.size() > TEXT_FILE_MAX_BYTES) {
+            return Fail("standard input: larger than " + std::to_string(TEXT_FILE_MAX_BYTES) + " bytes");
+        }
     }
+    if (std::cin.bad()) return Fail(std::string("standard input: cannot be read"));
     return text;
 }
 

@@ -107,6 +107,8 @@ inline constexpr const char* TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT =
     "-i is not taken by quorsel-fleet: to write another model's firmware, update that one access point with "
     "the firmware file itself (%1 -i)";
 inline constexpr const char* TEXT_FLEET_PASSWORD_FILE_ERROR = "パスワードファイルを読み込めません";
+// No TARGET: on standard error, each subnet of the default targets that was not searched
+inline constexpr const char* TEXT_FLEET_SUBNET_LEFT_OUT = "more than 4096 default targets: not searched";
 // No TARGET: the plan (the table of the access points found), then the question
 inline constexpr const char* TEXT_FLEET_PLAN = "次のアクセスポイントをアップデートします";
 inline constexpr const char* TEXT_FLEET_CONFIRM = "アップデートを開始しますか";

@@ -9,8 +9,6 @@
 namespace quorsel {
 namespace {
 
-bool IsSingleAddress(const std::string& target) { return target.find_first_of("/-") == std::string::npos; }
-
 FleetTarget FromPeer(const FoundPeer& peer, const std::string& firmwareModel) {
     FleetTarget target;
     target.address = peer.address;
@@ -27,6 +25,10 @@ FleetTarget FromPeer(const FoundPeer& peer, const std::string& firmwareModel) {
 
 FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& targets) {
     FleetTargetPlan plan;
+    if (targets.empty()) {
+        plan.error = TEXT_FLEET_NO_ADDRESS;
+        return plan;
+    }
     TargetExpansion expansion = ExpandTargets(targets);
     if (!expansion.error.empty()) {
         plan.error = expansion.error;
@@ -37,13 +39,7 @@ FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& targets) {
         return plan;
     }
     plan.probed = std::move(expansion.addresses);
-    std::set<Ipv4Address> seen;
-    for (const std::string& target : targets) {
-        if (!IsSingleAddress(target)) continue;
-        for (const Ipv4Address& address : ExpandTargets({target}).addresses) {
-            if (seen.insert(address).second) plan.named.push_back(address);
-        }
-    }
+    plan.named = std::move(expansion.named);
     return plan;
 }
 

@@ -5,8 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -82,12 +80,6 @@ Result<std::string, std::string> PasswordBytes(const std::string& typed) {
         return Fail(message);
     }
     return *bytes;
-}
-
-// "@-" reads standard input, any other path the file.
-Result<std::string, std::string> ReadTargetFile(const std::string& path) {
-    if (path != "-") return ReadTextFile(path);
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
 }
 
 class SearchCollector : public SearchListener {
@@ -205,7 +197,7 @@ int main(int argc, char** argv) {
     const bool defaults = options.targets.empty();
     FleetTargetPlan plan;
     if (!defaults) {
-        auto targets = ReadTargetArguments(options.targets, ReadTargetFile);
+        auto targets = ReadTargetArguments(options.targets, ReadTextFileOrInput);
         if (!targets) return InvalidArguments(targets.error());
         plan = PlanFleetTargets(targets.value());
         if (!plan.error.empty()) return InvalidArguments(plan.error);
@@ -237,9 +229,8 @@ int main(int argc, char** argv) {
         std::unique_ptr<ProbeNetwork> probes = MakeFleetProbeNetwork();
         if (defaults) {
             TargetExpansion found = DefaultTargets(probes->LocalSubnets());
-            if (!found.error.empty()) {
-                std::fprintf(stderr, "%s\n", found.error.c_str());
-                return report.Finish({}, EXIT_INVALID_ARGUMENTS);
+            for (const std::string& subnet : found.leftOut) {
+                std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_SUBNET_LEFT_OUT, subnet.c_str());
             }
             plan = PlanDefaultTargets(found.addresses);
         }
