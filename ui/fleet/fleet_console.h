@@ -28,6 +28,8 @@ public:
     // One line, UTF-8: typed without echo on a terminal, else read from standard
     // input. nullopt at end of input or on Ctrl-C.
     std::optional<std::string> ReadPassword(const char* prompt);
+    // A yes or no typed on a terminal; nullopt without a terminal or at end of input.
+    std::optional<bool> Confirm(const char* prompt);
     // From now on Ctrl-C calls handler (on a thread of the console's own).
     void OnInterrupt(std::function<void()> handler);
 

@@ -46,6 +46,15 @@ std::optional<std::string> FleetConsole::ReadPassword(const char* prompt) {
     return impl_->console.ReadSecret();
 }
 
+std::optional<bool> FleetConsole::Confirm(const char* prompt) {
+    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDOUT_FILENO) != 1) return std::nullopt;
+    std::printf("%s [y/N]: ", prompt);
+    std::fflush(stdout);
+    const std::optional<std::string> answer = impl_->console.ReadLine();
+    if (!answer) return std::nullopt;
+    return !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
+}
+
 void FleetConsole::OnInterrupt(std::function<void()> handler) {
     impl_->console.SetInterruptHandler(std::move(handler));
 }

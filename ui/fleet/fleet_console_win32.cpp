@@ -97,6 +97,16 @@ std::optional<std::string> FleetConsole::ReadPassword(const char* prompt) {
     return ToUtf8(typed, length);
 }
 
+std::optional<bool> FleetConsole::Confirm(const char* prompt) {
+    DWORD mode = 0;
+    if (!impl_->outputIsTerminal || !GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) return std::nullopt;
+    std::printf("%s [y/N]: ", prompt);
+    std::fflush(stdout);
+    const std::optional<std::string> answer = LineFromStdin();
+    if (!answer) return std::nullopt;
+    return !answer->empty() && (answer->front() == 'y' || answer->front() == 'Y');
+}
+
 void FleetConsole::OnInterrupt(std::function<void()> handler) {
     const bool install = static_cast<bool>(handler);
     {
