@@ -171,10 +171,13 @@ int main(int argc, char** argv) {
         if (!settings.password) return EXIT_FLEET_FAILED;
     }
 
-    FleetTable table(stdout, console.OutputIsTerminal(), [&console] {
-        const FleetConsole::Size size = console.TerminalSize();
-        return std::pair<size_t, size_t>{size.columns, size.rows};
-    });
+    FleetTable table(
+        stdout, console.OutputIsTerminal(),
+        [&console] {
+            const FleetConsole::Size size = console.TerminalSize();
+            return std::pair<size_t, size_t>{size.columns, size.rows};
+        },
+        [] { return LocalTimestamp(std::chrono::system_clock::now()); });
     Fleet fleet(settings, targets, *network, table);
     console.OnInterrupt([&fleet, &table] {
         const StopAnswer answer = fleet.RequestStop();
@@ -203,8 +206,10 @@ int main(int argc, char** argv) {
         FleetReportTexts texts{StatusTextFor, ExitStatusFor, TEXT_FLEET_SKIPPED, TEXT_FLEET_NOT_STARTED};
         if (!WriteWholeFile(options.reportPath, FleetReportJson(header, entries, texts))) {
             std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_REPORT_FAILED, options.reportPath.c_str());
+            console.Finished();
             return EXIT_FLEET_FAILED;
         }
     }
+    console.Finished();
     return status;
 }
