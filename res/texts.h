@@ -99,7 +99,23 @@ inline constexpr const char* TEXT_FLEET_CONFIRM_CHOICES = " (y/N): ";
 // Above the recap after the table: one line per access point that was not updated
 inline constexpr const char* TEXT_FLEET_RECAP_HEADING = "更新されなかったアクセスポイント:";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+// --help (on standard output) and after an invalid argument (on standard error)
 inline constexpr const char* TEXT_FLEET_USAGE =
-    "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
-
+    "使い方: quorsel-fleet FIRMWARE [-bepfz] [--jobs N] [--report FILE] [--password-file FILE] [--yes] [--] [TARGET...]\n"
+    "  TARGET: a.b.c.d, a.b.c.d/n, a.b.c.d-e, @FILE (one target per line), @- (targets from standard input)\n"
+    "  without TARGET: the default targets are searched, and what was found is updated after a yes (or --yes)";
+// The reasons for refusing a command line or a file, after TEXT_INVALID_ARGUMENTS and a colon
+inline constexpr const char* TEXT_FLEET_NO_ADDRESS = "the targets given hold no address";
+// %1 is the firmware file
+inline constexpr const char* TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT =
+    "-i is not taken by quorsel-fleet: to write another model's firmware, update that one access point with "
+    "the firmware file itself (%1 -i)";
+inline constexpr const char* TEXT_FLEET_PASSWORD_FILE_ERROR = "パスワードファイルを読み込めません";
+// No TARGET: on standard error, each subnet of the default targets that was not searched
+inline constexpr const char* TEXT_FLEET_SUBNET_LEFT_OUT = "more than 4096 default targets: not searched";
+// No TARGET: the plan (the table of the access points found), then the question
+inline constexpr const char* TEXT_FLEET_PLAN = "次のアクセスポイントをアップデートします";
+inline constexpr const char* TEXT_FLEET_CONFIRM = "アップデートを開始しますか";
+inline constexpr const char* TEXT_FLEET_NEEDS_YES =
+    "no target was given: the access points found are updated only after a yes on a terminal, or with --yes";
 }  // namespace quorsel
