@@ -94,6 +94,10 @@ inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %
 inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
 // While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
 inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+// After the fleet's yes/no question (y, yes and はい are yes)
+inline constexpr const char* TEXT_FLEET_CONFIRM_CHOICES = " (y/N): ";
+// Above the recap after the table: one line per access point that was not updated
+inline constexpr const char* TEXT_FLEET_RECAP_HEADING = "更新されなかったアクセスポイント:";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
 // --help (on standard output) and after an invalid argument (on standard error)
 inline constexpr const char* TEXT_FLEET_USAGE =

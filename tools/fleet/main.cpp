@@ -216,6 +216,15 @@ int main(int argc, char** argv) {
     }
 
     FleetConsole console;
+    // Every line to standard output goes through the table: without a terminal, each
+    // one is led by its time.
+    FleetTable table(
+        stdout, console.OutputIsTerminal(),
+        [&console] {
+            const FleetConsole::Size size = console.TerminalSize();
+            return std::pair<size_t, size_t>{size.columns, size.rows};
+        },
+        [] { return LocalTimestamp(std::chrono::system_clock::now()); });
     std::unique_ptr<Network> network = MakeFleetNetwork();
     SocketLibrarySession sockets(*network);
     if (!sockets.started()) {
@@ -234,8 +243,7 @@ int main(int argc, char** argv) {
             }
             plan = PlanDefaultTargets(found.addresses);
         }
-        std::printf("%s\n", TEXT_SEARCH_PROGRESS);
-        std::fflush(stdout);
+        table.Notice(TEXT_SEARCH_PROGRESS);
         SearchStop stop;
         console.OnInterrupt([&stop] { stop.Request(); });
         SearchSettings search;
@@ -247,35 +255,31 @@ int main(int argc, char** argv) {
             return report.Finish({}, EXIT_SOCKET_LAYER);
         }
         if (outcome.stopped) {
-            std::printf("%s\n", TEXT_ABORTED);
+            table.Notice(TEXT_ABORTED);
             return report.Finish({}, FLEET_EXIT_FAILED);
         }
     }
     const std::vector<FleetTarget> targets = FleetTargetsFrom(plan, collector.found, collector.missed, modelCode);
 
-    FleetTable table(stdout, console.OutputIsTerminal(), [&console] {
-        const FleetConsole::Size size = console.TerminalSize();
-        return std::pair<size_t, size_t>{size.columns, size.rows};
-    });
     if (defaults) {
         // Nobody named these access points: the plan first, and a yes before any is written.
-        if (!AnyToRun(targets)) std::printf("%s\n", TEXT_SEARCH_NONE_FOUND);
+        if (!AnyToRun(targets)) table.Notice(TEXT_SEARCH_NONE_FOUND);
         if (AnyToRun(targets) && !options.yes) {
-            std::printf("%s\n%s\n", TEXT_FLEET_PLAN, FleetHeader().c_str());
+            table.Notice(TEXT_FLEET_PLAN);
+            table.Notice(FleetHeader());
             for (const FleetTarget& target : targets) {
                 FleetEntry row;
                 row.target = target;
                 row.state = target.verdict == FleetResult::NONE ? FleetState::WAITING : FleetState::SKIPPED;
-                std::printf("%s\n", FleetRow(row, std::chrono::steady_clock::now()).c_str());
+                table.Notice(FleetRow(row, std::chrono::steady_clock::now()));
             }
-            std::fflush(stdout);
             const std::optional<bool> yes = console.Confirm(TEXT_FLEET_CONFIRM);
             if (!yes) {
                 std::fprintf(stderr, "%s\n", TEXT_FLEET_NEEDS_YES);
                 return report.Finish({}, EXIT_INVALID_ARGUMENTS);
             }
             if (!*yes) {
-                std::printf("%s\n", TEXT_ABORTED);
+                table.Notice(TEXT_ABORTED);
                 return report.Finish({}, FLEET_EXIT_NOTHING_TO_UPDATE);
             }
         }
@@ -316,5 +320,7 @@ int main(int argc, char** argv) {
     console.OnInterrupt([] {});  // the fleet is over: nothing is left to stop
     const std::vector<FleetEntry> entries = fleet.Snapshot();
     table.Finish(entries);
-    return report.Finish(entries, FleetExitStatus(entries));
+    const int status = report.Finish(entries, FleetExitStatus(entries));
+    console.Finished();  // a console being closed may let the process end now
+    return status;
 }
