@@ -232,6 +232,21 @@ TEST_F(FleetTest, TargetsWithoutAnAddressAndAnUnwritableReportContactNothing) {
     }
 }
 
+// Without TARGET only the factory address is a default target in the namespace (its
+// loopback is no subnet of the machine's): an access point there is written only with --yes.
+TEST_F(FleetTest, DefaultTargetsAreWrittenOnlyAfterAYes) {
+    const std::vector<Expected> rows = {{"192.168.1.254", "--model KRV001 --password secret", "", "", ""}};
+    const std::string network = "FLEET_NETWORK=192.168.1.1/24";
+    CommandResult run = RunFleet(rows, "</dev/null", network);
+    EXPECT_EQ(run.exitStatus, 2) << run.out << run.err;
+    EXPECT_NE(run.err.find("--yes"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("192.168.1.254"), std::string::npos) << run.out;  // the plan was shown
+    EXPECT_FALSE(FlashHoldsImage("192.168.1.254"));
+    run = RunFleet(rows, "--yes </dev/null", network);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_TRUE(FlashHoldsImage("192.168.1.254"));
+}
+
 TEST_F(FleetTest, ASilentNamedAddressEndsNoAnswerWithinTheSearchBound) {
     // Takes the connection and never answers "INQR"; a run would wait for its peer time-out.
     const std::vector<Expected> rows = {{"10.79.2.10", "--model KRV001 --password secret --silent-at inquiry", "", "", ""}};
