@@ -124,6 +124,9 @@ Fleet::Fleet(FleetSettings settings, std::vector<FleetTarget> targets, Network& 
             slot->entry.state = FleetState::SKIPPED;
             slot->entry.result = given.verdict;
             slot->entry.reason = given.reason;
+            if (given.verdict == FleetResult::NO_ANSWER || given.verdict == FleetResult::NOT_AN_ACCESS_POINT) {
+                slot->entry.diagnostic = "probing the address: " + given.reason;
+            }
         }
         slots_.push_back(std::move(slot));
     }

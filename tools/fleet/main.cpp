@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -91,11 +92,11 @@ public:
     std::vector<MissedPeer> missed;
 };
 
-// A run may need the password: its access point is new generation, or was not probed.
+// A run needs the password: the probe found its access point to be of the new generation.
 bool NeedsPassword(const std::vector<FleetTarget>& targets) {
     for (const FleetTarget& target : targets) {
         if (target.verdict != FleetResult::NONE || target.skip) continue;
-        if (target.generationDigit == 0 || std::string(GenerationName(target.generationDigit)) == "new") return true;
+        if (std::string_view(GenerationName(target.generationDigit)) == "new") return true;
     }
     return false;
 }
