@@ -78,6 +78,14 @@ inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
 inline constexpr const char* TEXT_SEARCH_GENERATION_NEW = "新";
 inline constexpr const char* TEXT_SEARCH_GENERATION_OLD = "旧";
 inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+// The search of the default targets left subnets out (more than 4096 addresses):
+// %1 is the subnets that were searched, "192.168.10.0/24, 172.17.0.0/22"
+inline constexpr const char* TEXT_SEARCH_SUBNETS_SEARCHED_FORMAT =
+    "アドレスが多すぎるため、次のサブネットだけを検索しました: %1";
+// quorsel-scan --verbose: why an address is not listed
+inline constexpr const char* TEXT_SEARCH_MISS_REFUSED = "接続を拒否されました";
+inline constexpr const char* TEXT_SEARCH_MISS_NO_ANSWER = "応答がありません";
+inline constexpr const char* TEXT_SEARCH_MISS_SILENT = "接続後に応答がありません";
 // Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
 inline constexpr const char* TEXT_FLEET_STATE = "状態";
 inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";

@@ -198,11 +198,13 @@ TargetExpansion DefaultTargets(const std::vector<LocalSubnet>& subnets) {
             const auto candidate = static_cast<uint32_t>(value);
             if (candidate != factory && seen.count(candidate) == 0) fresh.push_back(candidate);
         }
+        const std::string name = FormatAddress(FromHost(address & MaskOf(prefixLength))) + "/" +
+                                 std::to_string(prefixLength);
         if (result.addresses.size() + fresh.size() > budget) {
-            result.leftOut.push_back(FormatAddress(FromHost(address & MaskOf(prefixLength))) + "/" +
-                                     std::to_string(prefixLength));
+            result.leftOut.push_back(name);
             continue;
         }
+        if (!fresh.empty()) result.subnets.push_back(name);
         for (const uint32_t value : fresh) {
             seen.insert(value);
             result.addresses.push_back(FromHost(value));

@@ -36,6 +36,7 @@ struct TargetExpansion {
     std::vector<Ipv4Address> named;      // those given as single addresses (a.b.c.d), each once
     std::string error;                   // empty when every target was valid and the total fits
     std::vector<std::string> leftOut;    // default targets: subnets left out, "10.1.0.0/22"
+    std::vector<std::string> subnets;    // default targets: subnets searched, in the same form
 };
 
 // Expands "a.b.c.d", "a.b.c.d/n" and "a.b.c.d-e" (the last part from d to e)
