@@ -12,7 +12,7 @@ namespace {
 
 TEST(ReadTextFile, ReadsAFileWholeAndNamesWhatIsWrongOtherwise) {
     testing::TempDir dir;
-    const std::string list = dir.File("targets-表.txt");
+    const std::string list = dir.File("targets.txt");
     const std::string text = "10.0.0.1\r\n# comment\n10.0.0.2";
     ASSERT_TRUE(testing::WriteBytes(list, std::vector<uint8_t>(text.begin(), text.end())));
     const auto read = ReadTextFile(list);

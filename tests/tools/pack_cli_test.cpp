@@ -286,12 +286,16 @@ TEST_F(PackerTest, InfoChecksASignedFilesDigestAndRefusesAFileChangedAfterSignin
     WriteFile(Path("checksum"), file);
     EXPECT_EQ(RunPacker({"--info", Path("checksum")}).exitStatus, 0);
 
-    // A byte of the signature itself changed: its digest or signature no longer holds.
+    // A byte of the signature value (the last of the PKCS#7 data) changed: the digest
+    // still matches, the signature over the signed attributes does not.
     file = ReadFile(Path("signed-sha256"));
     const uint32_t table = LoadLe32(&file[0x80 + 24 + 112 + 4 * 8]);
-    file[table + 8 + 200] ^= 0x01;
-    WriteFile(Path("table"), file);
-    EXPECT_NE(RunPacker({"--info", Path("table")}).exitStatus, 0);
+    const uint32_t length = LoadLe32(&file[table]);  // WIN_CERTIFICATE's dwLength
+    file[table + length - 10] ^= 0x01;
+    WriteFile(Path("signature"), file);
+    const CommandResult forged = RunPacker({"--info", Path("signature")});
+    EXPECT_NE(forged.exitStatus, 0);
+    EXPECT_NE(forged.out.find("signature: " + mismatch + "\n"), std::string::npos) << forged.out;
 }
 
 TEST_F(PackerTest, InfoMarksRegionsBeyondTheImageAndALongLoader) {
