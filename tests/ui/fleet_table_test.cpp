@@ -1,5 +1,6 @@
-// The fleet's display as a person reads it: the final screen of a short terminal,
-// the log without a terminal, the narrow table; and the console's portable parts.
+// The fleet's display as a person reads it: the final screen of a short terminal and
+// the narrow table (the log without a terminal: tests/e2e/fleet_stop_test.cpp); and
+// the console's portable parts.
 #include "ui/fleet/fleet_table.h"
 
 #include <gtest/gtest.h>
@@ -96,24 +97,6 @@ TEST(FleetTableTest, ShortTerminalEndsWithARecapOfEveryFailureAndTheCountsOnce) 
         EXPECT_GE(Count(shown, "10.79.2." + std::to_string(last) + " "), 1u) << last;
     }
     EXPECT_EQ(Count(output, STAMP), 0u);
-}
-
-TEST(FleetTableTest, LogWithoutATerminalStampsEveryLineAndRecapsOnce) {
-    std::vector<FleetEntry> entries = SeventeenWithTwoFailures();
-    entries[7] = Ended(17, FleetResult::STOPPED_BEFORE_START, STATUS_NONE);
-    entries[7].state = FleetState::NOT_STARTED;
-    const std::string shown = Shown(false, entries, {0, 0});
-    const std::vector<std::string> lines = Lines(shown);
-    ASSERT_FALSE(lines.empty());
-    for (const std::string& line : lines) EXPECT_EQ(line.rfind(std::string(STAMP) + " ", 0), 0u) << line;
-    const std::string prefix = std::string(STAMP) + " ";
-    EXPECT_EQ(lines.back(), prefix + "正常終了 14 台、失敗 2 台、中断 0 台、未実施 1 台、対象外 0 台");
-    EXPECT_EQ(Count(shown, TEXT_FLEET_RECAP_HEADING), 1u);
-    EXPECT_EQ(lines[lines.size() - 2], prefix + "10.79.2.26      failed-while-writing  no reply to block 3");
-    EXPECT_EQ(lines[lines.size() - 3], prefix + "10.79.2.17      stopped-before-start  " + TEXT_FLEET_NOT_STARTED);
-    // Every row's status line, each once: the final ones carry a failure's diagnostic.
-    EXPECT_EQ(Count(shown, "10.79.2.26: 書込みエラーが発生しました (no reply to block 3)"), 1u) << shown;
-    EXPECT_EQ(Count(shown, "10.79.2.10: 正常終了"), 1u) << shown;
 }
 
 TEST(FleetTableTest, NarrowTerminalShortensTheStatusBeforeTheBarAndTheTime) {

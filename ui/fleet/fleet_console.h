@@ -41,8 +41,8 @@ public:
     // input. nullopt at end of input or when a stop signal arrives.
     std::optional<std::string> ReadPassword(const char* prompt);
     // A yes/no question on a terminal: true for an answer IsYesAnswer takes, false for
-    // any other. nullopt when standard input is not a terminal, at end of input or
-    // when a stop signal arrives.
+    // any other and for a stop (Ctrl-C) at the question. nullopt when standard input
+    // is not a terminal or at end of input.
     std::optional<bool> Confirm(const char* prompt);
     // From now on a stop (Ctrl-C, SIGINT, SIGTERM, SIGHUP; Ctrl-Break or closing the
     // console on Windows) calls handler, on a thread that is not the caller's. An

@@ -118,18 +118,16 @@ struct FleetConsole::Impl {
             int signal = 0;
             if (sigwait(&signals, &signal) != 0) continue;
             if (signal == WATCHER_END_SIGNAL) return;
-            std::function<void()> stop;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stop = handler;
-            }
+            // Held while the handler runs: once OnInterrupt has replaced it, the old
+            // one is not running and whatever it refers to may go.
+            std::lock_guard<std::mutex> lock(mutex);
             const bool prompting = prompts > 0;
             if (prompting) {
                 const char byte = 1;
                 [[maybe_unused]] const ssize_t written = ::write(wake[1], &byte, 1);
             }
-            if (stop) {
-                stop();
+            if (handler) {
+                handler();
             } else if (!prompting) {
                 std::fflush(stdout);
                 std::_Exit(EXIT_USER_ENDED);
@@ -160,8 +158,9 @@ struct FleetConsole::Impl {
         }
     }
 
-    // One line from fd without its line end; nullopt at end of input or on a stop.
-    std::optional<std::string> ReadLine(int fd, std::string& pending) {
+    // One line from fd without its line end; nullopt at end of input or on a stop
+    // (then *stopped is set).
+    std::optional<std::string> ReadLine(int fd, std::string& pending, bool* stopped = nullptr) {
         // A stop left over from before this prompt must not cancel it.
         DrainWake();
         ++prompts;
@@ -173,7 +172,9 @@ struct FleetConsole::Impl {
                 pending.erase(0, end + 1);
                 break;
             }
-            if (WaitReadable(fd) != Wait::Input) break;
+            const Wait wait = WaitReadable(fd);
+            if (wait == Wait::Interrupted && stopped != nullptr) *stopped = true;
+            if (wait != Wait::Input) break;
             char chunk[READ_CHUNK];
             const ssize_t n = ::read(fd, chunk, sizeof chunk);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -230,10 +231,12 @@ std::optional<bool> FleetConsole::Confirm(const char* prompt) {
     if (::isatty(STDIN_FILENO) != 1) return std::nullopt;
     std::printf("%s%s", prompt, TEXT_FLEET_CONFIRM_CHOICES);
     std::fflush(stdout);
-    const std::optional<std::string> answer = impl_->ReadLine(STDIN_FILENO, impl_->stdinPending);
+    bool stopped = false;
+    const std::optional<std::string> answer = impl_->ReadLine(STDIN_FILENO, impl_->stdinPending, &stopped);
     if (!answer) {
         std::printf("\n");
         std::fflush(stdout);
+        if (stopped) return false;  // Ctrl-C at the question: no
         return std::nullopt;
     }
     return IsYesAnswer(*answer);

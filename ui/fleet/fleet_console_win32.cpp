@@ -33,16 +33,13 @@ bool EndsTheProcess(DWORD event) {
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !EndsTheProcess(event)) return FALSE;
-    std::function<void()> handler;
-    {
-        std::lock_guard<std::mutex> lock(handlerMutex);
-        handler = interruptHandler;
-    }
-    if (!handler) return FALSE;
-    handler();
+    // Held while the handler runs: once OnInterrupt has replaced it, the old one is
+    // not running and whatever it refers to may go.
+    std::unique_lock<std::mutex> lock(handlerMutex);
+    if (!interruptHandler) return FALSE;
+    interruptHandler();
     if (EndsTheProcess(event)) {
         // Returning lets the system end the process: not before the report is written.
-        std::unique_lock<std::mutex> lock(handlerMutex);
         finishedChanged.wait_for(lock, CONSOLE_CLOSE_WAIT_MAX, [] { return finished; });
     }
     return TRUE;
@@ -65,14 +62,16 @@ std::optional<std::string> LineFromStdin() {
     return line;
 }
 
-// One line typed at the console, with or without echo; nullopt on Ctrl-C or at end of input.
-std::optional<std::string> ConsoleLine(HANDLE in, DWORD mode, bool echo) {
+// One line typed at the console, with or without echo; nullopt on Ctrl-C (then
+// *stopped is set) or at end of input.
+std::optional<std::string> ConsoleLine(HANDLE in, DWORD mode, bool echo, bool* stopped = nullptr) {
     DWORD lineMode = mode | ENABLE_LINE_INPUT;
     lineMode = echo ? (lineMode | ENABLE_ECHO_INPUT) : (lineMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     SetConsoleMode(in, lineMode);
     wchar_t typed[LINE_CHARACTERS_MAX];
     DWORD count = 0;
     const BOOL read = ReadConsoleW(in, typed, LINE_CHARACTERS_MAX, &count, nullptr);
+    if (!read && GetLastError() == ERROR_OPERATION_ABORTED && stopped != nullptr) *stopped = true;
     SetConsoleMode(in, mode);
     if (!read || count == 0) return std::nullopt;
     int length = static_cast<int>(count);
@@ -137,8 +136,9 @@ std::optional<bool> FleetConsole::Confirm(const char* prompt) {
     if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return std::nullopt;
     std::printf("%s%s", prompt, TEXT_FLEET_CONFIRM_CHOICES);
     std::fflush(stdout);
-    const std::optional<std::string> answer = ConsoleLine(in, mode, true);
-    if (!answer) return std::nullopt;
+    bool stopped = false;
+    const std::optional<std::string> answer = ConsoleLine(in, mode, true, &stopped);
+    if (!answer) return stopped ? std::optional<bool>(false) : std::nullopt;  // Ctrl-C at the question: no
     return IsYesAnswer(*answer);
 }
 
