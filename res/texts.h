@@ -95,6 +95,8 @@ inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、
 // While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
 inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+// A console program's argument that no UTF-8 text can hold (a lone UTF-16 surrogate)
+inline constexpr const char* TEXT_ARGUMENT_NOT_UNICODE = "an argument holds a lone UTF-16 surrogate and cannot be read";
 inline constexpr const char* TEXT_FLEET_USAGE =
     "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
 

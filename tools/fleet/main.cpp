@@ -1,6 +1,9 @@
 // quorsel-fleet: updates many access points with one firmware file: parse the
 // command line, compose the fleet from the platform's sockets, the console and the
-// table, run it, write the report.
+// table, run it, write the report. The platform's entry (main_posix.cpp,
+// main_win32.cpp) hands it the arguments as UTF-8.
+#include "tools/fleet/fleet_main.h"
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -19,6 +22,7 @@
 #include "engine/fleet/fleet_targets.h"
 #include "image/container.h"
 #include "image/text_encoding.h"
+#include "image/utf8_path.h"
 #include "res/texts.h"
 #include "tools/fleet/fleet_options.h"
 #include "tools/fleet/fleet_platform.h"
@@ -34,13 +38,13 @@ constexpr int EXIT_FLEET_FAILED = 1;
 constexpr size_t PASSWORD_MAX_BYTES = 15;
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8FilePath(path), std::ios::binary);
     if (!in) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Utf8FilePath(path), std::ios::binary | std::ios::trunc);
     out << text;
     return static_cast<bool>(out.flush());
 }
@@ -100,7 +104,7 @@ bool NeedsPassword(const std::vector<FleetTarget>& targets) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int quorsel::RunFleetProgram(int argc, const char* const* argv) {
     auto parsed = ParseFleetOptions(argc, argv);
     if (!parsed) return InvalidArguments(parsed.error());
     const FleetOptions& options = parsed.value();

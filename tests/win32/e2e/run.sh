@@ -172,24 +172,20 @@ lan_signed_firmware_file() {
 # One image byte +1 and another -1 after signing: the container's sum still holds
 # (the packer still reads it), the signature's digest does not. The run refuses the
 # file before it connects: the simulator sees no connection.
-lan_signed_file_changed_after_signing() {
+# The signed file with two image bytes changed, in $work/changed.
+change_signed_firmware() {
   sign_firmware || return 1
   mkdir -p "$work/changed"
   cp "$work/signed/quorsel-KRV001.exe" "$work/changed/quorsel-KRV001.exe"
   local image_start
   image_start=$(( $(stat -c %s "$WIN_BUILD_DIR/quorsel.exe") + 20 + 1024 ))
-  python3 - "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) <<'PY' || return 1
-import sys
-path, at = sys.argv[1], int(sys.argv[2])
-data = bytearray(open(path, "rb").read())
-up = next(i for i in range(at, at + 4096) if data[i] < 255)
-down = next(i for i in range(up + 1, up + 4096) if data[i] > 0)
-data[up] += 1
-data[down] -= 1
-open(path, "wb").write(data)
-PY
+  "$root/tests/win32/e2e/change_two_image_bytes.py" "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) ||
+    return 1
   "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" | grep -q '^signed: yes' ||
     { echo "  the changed file's container no longer reads" >&2; return 1; }
+}
+lan_signed_file_changed_after_signing() {
+  change_signed_firmware || return 1
   start_apsim --generation 1
   start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
   drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1
@@ -197,6 +193,32 @@ PY
     { echo "  no diagnostic about the signature" >&2; return 1; }
   ! grep -q 'connection 1 from' "$work/apsim.log" ||
     { echo "  the updater connected to the access point" >&2; return 1; }
+}
+
+# Another program holds the firmware file open for writing (quorsel-hold-open.exe,
+# started first): the updater cannot open its own file with writers shut out, so it
+# reads nothing of it and refuses it as in use, before it connects. Once for the
+# changed signed file (whose check the writer used to make give way) and once for
+# the unchanged one.
+refused_while_held_open() {
+  local folder=$1
+  hold_open "$folder/quorsel-KRV001.exe" || return 1
+  start_apsim --generation 1
+  start_in "$folder" ./quorsel-KRV001.exe -fz 127.0.0.1
+  drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || { release_hold; return 1; }
+  release_hold || return 1
+  grep -q 'the program file is in use: another program has it open for writing' "$work/updater.log" ||
+    { echo "  no diagnostic about the file in use" >&2; return 1; }
+  ! grep -q 'connection 1 from' "$work/apsim.log" ||
+    { echo "  the updater connected to the access point" >&2; return 1; }
+}
+lan_changed_signed_file_held_open() {
+  change_signed_firmware || return 1
+  refused_while_held_open "$work/changed"
+}
+lan_signed_file_held_open() {
+  sign_firmware || return 1
+  refused_while_held_open "$work/signed"
 }
 
 # Started by its bare name from another folder, found through PATH: the container
@@ -254,6 +276,8 @@ run_case "LAN, no peer" lan_no_peer
 run_case "LAN, access point found by the search dialog" search_pick_update
 run_case "LAN, signed firmware file" lan_signed_firmware_file
 run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
+run_case "LAN, changed signed file held open for writing by another program (refused)" lan_changed_signed_file_held_open
+run_case "LAN, signed file held open for writing by another program (in use, not read)" lan_signed_file_held_open
 run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
 run_case "LAN, ANSI code page 1252: Japanese texts, password in code page 932" lan_code_page_1252
 run_case "LAN, caption of a firmware file named with 表" lan_caption_of_a_name_with_table
