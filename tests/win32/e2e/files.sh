@@ -61,6 +61,7 @@ cp "$work/a.exe" "$work/named/quorsel-表.exe"
 cp "$work/a.exe" "$work/fw¥KRV001.exe"
 cp "$work/b.exe" "$work/fw/KRV001.exe"
 printf 'デモ\n' >"$work/named/パスワード.txt"
+cp "$work/named/パスワード.txt" "$work/password.txt"
 # Signed with a throw-away self-signed certificate; a copy with two image bytes changed.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quorsel test vendor" \
   -addext "extendedKeyUsage=codeSigning" -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
@@ -75,6 +76,8 @@ long=$work/long
 for _ in 1 2 3; do long=$long/$(printf 'd%.0s' $(seq 100)); done
 mkdir -p "$long"
 cp "$work/a.exe" "$long/quorsel-KRV001.exe"
+# Its Windows name in the long form, made here: winepath cuts names at MAX_PATH.
+long_form="\\\\?\\Z:${long//\//\\}\\quorsel-KRV001.exe"
 
 # Wine on code page 932, a private prefix whose server runs in this namespace.
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -131,31 +134,34 @@ case_done $ok "scan: --firmware quorsel-表.exe"
 
 start_apsim
 ok=0
-run_fleet "$work" 'fw¥KRV001.exe' --password-file named/パスワード.txt --report report.json "$address"
+run_fleet "$work" 'fw¥KRV001.exe' --password-file password.txt --report report.json "$address"
 [ "$status" -eq 0 ] && flash_is a && ! flash_is b && grep -q '"fw¥KRV001.exe"' "$work/report.json" || ok=1
+flash_is b && echo "  the flash holds the image of fw\\KRV001.exe, not of the file named" >&2
 case_done $ok "fleet: fw¥KRV001.exe beside fw\\KRV001.exe writes the named file's image"
 
 for kind in changed signed; do
   start_apsim
   ok=0
   hold_open "$work/$kind/quorsel-KRV001.exe" || ok=1
-  run_fleet "$work/$kind" quorsel-KRV001.exe --password-file ../named/パスワード.txt "$address"
+  run_fleet "$work/$kind" quorsel-KRV001.exe --password-file ../password.txt "$address"
   release_hold || ok=1
   [ "$status" -eq 8 ] && grep -q 'the program file is in use' "$work/err" && never_contacted || ok=1
-  case_done $ok "fleet: $kind signed file held open for writing by another program is refused as in use"
+  label="signed file"
+  [ "$kind" = changed ] && label="signed file changed after signing"
+  case_done $ok "fleet: $label, held open for writing by another program, is refused as in use"
 done
 
 start_apsim
 ok=0
 status=0
-wine "$scan" --json --firmware "\\\\?\\$(winepath -w "$long/quorsel-KRV001.exe")" "$address" \
+wine "$scan" --json --firmware "$long_form" "$address" \
   >"$work/out" 2>"$work/err" || status=$?
 [ "$status" -eq 0 ] && grep -q '"fits":true' "$work/out" || ok=1
 case_done $ok "scan: --firmware in the \\\\?\\ form, longer than MAX_PATH"
 
 start_apsim
 ok=0
-run_fleet "$work" "\\\\?\\$(winepath -w "$long/quorsel-KRV001.exe")" --password-file named/パスワード.txt "$address"
+run_fleet "$work" "$long_form" --password-file password.txt "$address"
 [ "$status" -eq 0 ] && flash_is a || ok=1
 case_done $ok "fleet: firmware in the \\\\?\\ form, longer than MAX_PATH"
 
