@@ -94,6 +94,11 @@ inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %
 inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
 // While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
 inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+// After an update with --await-restart: the access point has not been seen restarting
+// yet; it stopped answering and answered again; the bound passed first
+inline constexpr const char* TEXT_FLEET_RESTART_AWAITED = "再起動待ち";
+inline constexpr const char* TEXT_FLEET_RESTART_SEEN = "再起動を確認";
+inline constexpr const char* TEXT_FLEET_RESTART_NOT_SEEN = "再起動を確認できません";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
 inline constexpr const char* TEXT_FLEET_USAGE =
     "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
