@@ -95,4 +95,27 @@ std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std
     return targets;
 }
 
+void AssignFirmware(std::vector<FleetTarget>& targets, const FirmwareSet& firmware) {
+    for (FleetTarget& target : targets) {
+        if (target.modelCode.empty()) continue;
+        if (target.verdict != FleetResult::NONE && target.verdict != FleetResult::SKIPPED_OTHER_MODEL) continue;
+        if (const FirmwareFile* file = firmware.ForModel(target.modelCode)) {
+            target.verdict = FleetResult::NONE;
+            target.skip = false;
+            target.reason.clear();
+            target.firmwarePath = file->path;
+        } else {
+            target.verdict = FleetResult::SKIPPED_OTHER_MODEL;
+            target.reason = "model " + target.modelCode + ", the firmware files are for " + firmware.ModelsText();
+        }
+    }
+}
+
+void LeaveOut(FleetTargetPlan& plan, const std::vector<Ipv4Address>& addresses) {
+    const std::set<Ipv4Address> left(addresses.begin(), addresses.end());
+    const auto isLeft = [&left](const Ipv4Address& address) { return left.count(address) > 0; };
+    plan.probed.erase(std::remove_if(plan.probed.begin(), plan.probed.end(), isLeft), plan.probed.end());
+    plan.named.erase(std::remove_if(plan.named.begin(), plan.named.end(), isLeft), plan.named.end());
+}
+
 }  // namespace quorsel

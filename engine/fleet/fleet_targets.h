@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/fleet/firmware_set.h"
 #include "engine/fleet/fleet.h"
 #include "engine/search/access_point_search.h"
 #include "engine/search/search_targets.h"
@@ -40,5 +41,13 @@ const char* ProbeMissReason(ProbeMiss why);
 // model: skipped). Each address once.
 std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std::vector<FoundPeer>& found,
                                           const std::vector<MissedPeer>& missed, const std::string& firmwareModel);
+
+// Several firmware files: each access point that answered gets the file of its model
+// (firmwarePath); one whose model has none is skipped-other-model, and its reason
+// names the models at hand.
+void AssignFirmware(std::vector<FleetTarget>& targets, const FirmwareSet& firmware);
+
+// --skip-updated: leaves these addresses out of the plan, so that nothing reaches them.
+void LeaveOut(FleetTargetPlan& plan, const std::vector<Ipv4Address>& addresses);
 
 }  // namespace quorsel
