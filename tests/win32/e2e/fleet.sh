@@ -2,7 +2,7 @@
 # quorsel-fleet.exe under Wine against three Linux quorsel-apsim access points on a
 # /24 of loopback, inside a network namespace of its own: a Windows firmware file
 # (quorsel.exe packed with a 2 MiB image) written to all three at once, the password
-# from standard input, a JSON report. Checks the exit status, the report and every
+# from a file, a JSON report. Checks the exit status, the report and every
 # simulator's flash against the image over regions 4 and 5, and that the program
 # imports system DLLs only.
 #
