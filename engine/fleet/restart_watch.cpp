@@ -72,11 +72,14 @@ void RestartWatch::Add(const Ipv4Address& address, const std::string& model) {
 }
 
 void RestartWatch::Close() {
+    bool idle = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
+        idle = std::none_of(entries_.begin(), entries_.end(),
+                            [](const RestartWatchEntry& e) { return e.state == RestartState::AWAITED; });
     }
-    stop_.Wake();
+    if (idle) stop_.Wake();  // nothing left to ask: end now rather than after the pause
 }
 
 std::vector<RestartWatchEntry> RestartWatch::Snapshot() const {
