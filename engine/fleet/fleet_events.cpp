@@ -137,10 +137,9 @@ void FleetEventWriter::End(const FleetReportHeader& header, const std::vector<Fl
     writeLine_(Line(recap));
 }
 
-void FleetEventWriter::Message(const std::string& event, const std::string& text) {
-    Json line;
-    line["event"] = event;
-    line["reason"] = text;
+void FleetEventWriter::NothingToRedo(const std::string& reportPath) {
+    Json line = Event("nothing-to-redo");
+    line["report"] = reportPath;
     std::lock_guard<std::mutex> lock(mutex_);
     writeLine_(Line(line));
 }

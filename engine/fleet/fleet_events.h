@@ -26,8 +26,9 @@ public:
     // From any thread.
     void EntryChanged(size_t index, const FleetEntry& entry);
     void End(const FleetReportHeader& header, const std::vector<FleetEntry>& entries);
-    // A line of its own for a message that is not about one row ("nothing to redo").
-    void Message(const std::string& event, const std::string& text);
+    // --retry-failed with an earlier report in which every access point ended:
+    // {"event":"nothing-to-redo","report":PATH}.
+    void NothingToRedo(const std::string& reportPath);
 
 private:
     struct Row {
