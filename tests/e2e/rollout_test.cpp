@@ -125,7 +125,10 @@ TEST_F(RolloutTest, ADryRunWritesNothingThenTwoModelsEachGetTheirOwnFile) {
 
 TEST_F(RolloutTest, RetryTouchesExactlyTheFailedOnesAndSkipUpdatedMakesTheRepeatANoOp) {
     const std::string report0 = ShellQuote(dir_.File("report0.json"));
-    std::vector<Step> steps = {{"10.79.2.10-12"}, {"--retry-failed " + report0}, {"--skip-updated " + report0 + " 10.79.2.10 10.79.2.12"}};
+    std::vector<Step> steps = {{"10.79.2.10-12"},
+                               {"--retry-failed " + report0},
+                               {"--skip-updated " + report0 + " 10.79.2.10 10.79.2.12"},
+                               {"--retry-failed " + ShellQuote(dir_.File("report2.json"))}};
     Run({"10.79.2.10 --model KRV001 " + OK, "10.79.2.11 --model KRV001 --close-after-blocks 3 " + OK,
          "10.79.2.12 --model KRV001 " + OK},
         steps);
@@ -140,6 +143,12 @@ TEST_F(RolloutTest, RetryTouchesExactlyTheFailedOnesAndSkipUpdatedMakesTheRepeat
     EXPECT_EQ(steps[2].exitStatus, 4) << steps[2].out << steps[2].err;
     EXPECT_EQ(Connections("10.79.2.10", 2), Connections("10.79.2.10", 0));
     EXPECT_EQ(Connections("10.79.2.12", 2), Connections("10.79.2.12", 0));
+    // A redo of a report where nothing is left: says so, searches nothing.
+    EXPECT_EQ(steps[3].exitStatus, 0) << steps[3].out << steps[3].err;
+    EXPECT_NE(steps[3].out.find("やり直すアクセスポイントはありません"), std::string::npos) << steps[3].out;
+    for (const char* address : {"10.79.2.10", "10.79.2.11", "10.79.2.12"}) {
+        EXPECT_EQ(Connections(address, 3), Connections(address, 2)) << address;
+    }
 }
 
 TEST_F(RolloutTest, MaxFailStopsTheRolloutBetweenBatches) {
