@@ -84,10 +84,12 @@ python3 - "$work/report.json" "${addresses[@]}" <<'PY' || fail "report"
 import json, sys
 report = json.load(open(sys.argv[1], encoding="utf-8"))
 rows = {row["address"]: row for row in report["accessPoints"]}
-assert report["model"] == "KRV001" and report["regions"] == [4, 5], report
+assert [f["model"] for f in report["firmware"]] == ["KRV001"] and report["regions"] == "fz", report
+assert report["finished"] is True and report["exitStatus"] == 0, report
 for address in sys.argv[2:]:
     row = rows[address]
-    assert row["outcome"]["code"] == "STATUS_COMPLETE" and row["bytesWritten"] == 0x200000 - 0xB000, row
+    assert row["result"] == "updated" and row["status"] == "STATUS_COMPLETE", row
+    assert row["bytesAcknowledged"] == 0x200000 - 0xB000, row
 PY
 for i in 0 1 2; do
   cmp -s <(tail -c +$((0xB000 + 1)) "$work/image.bin") <(tail -c +$((0xB000 + 1)) "$work/flash-$i.bin") ||
