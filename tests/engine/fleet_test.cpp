@@ -322,6 +322,17 @@ TEST(FleetTargetsTest, NamedAddressesGetARowWhateverTheProbeFound) {
     EXPECT_EQ(FormatAddress(targets[3].address), "10.0.0.6");
     EXPECT_EQ(targets[3].verdict, FleetResult::NONE);
     EXPECT_EQ(targets[3].generationDigit, '2');
+    // The order given: a range before a named address runs first; a search of the
+    // default targets runs in address order.
+    const std::vector<FleetTarget> rangeFirst =
+        FleetTargetsFrom(PlanFleetTargets({"10.0.0.0/29", "10.0.0.9"}), found, missed, "KRV001");
+    ASSERT_EQ(rangeFirst.size(), 3u);
+    EXPECT_EQ(FormatAddress(rangeFirst[0].address), "10.0.0.5");
+    EXPECT_EQ(FormatAddress(rangeFirst[2].address), "10.0.0.9");
+    const std::vector<FleetTarget> searched =
+        FleetTargetsFrom(PlanDefaultTargets({{10, 0, 0, 6}, {10, 0, 0, 5}}), found, missed, "KRV001");
+    ASSERT_EQ(searched.size(), 2u);
+    EXPECT_EQ(FormatAddress(searched[0].address), "10.0.0.5");
 }
 
 TEST(FleetReportTest, KeysResultsAndAnAtomicReplacement) {
