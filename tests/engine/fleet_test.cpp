@@ -179,6 +179,38 @@ TEST_F(FleetTest, SeveralRunsAtOnceEachWriteTheirOwnAccessPoint) {
     EXPECT_EQ(FleetExitStatus(entries), 1);
 }
 
+TEST_F(FleetTest, ARolloutRunsBatchByBatchAndStopsBeyondItsFailureBound) {
+    // Batches of one: each run starts once the one before has ended. The first two
+    // access points refuse the password; with a bound of one failure the rest never start.
+    std::vector<FleetTarget> targets;
+    for (uint8_t host = 10; host < 14; ++host) {
+        targets.push_back(Target({10, 0, 0, host}));
+        AccessPoint({10, 0, 0, host}, "KRV001", host >= 12);
+    }
+    settings_.jobs = 4;
+    settings_.rollout.emplace(targets.size(), ParseBatches("1").value(), ParseMaxFail("1").value());
+    Fleet fleet(settings_, targets, network_, counter_);
+    fleet.Run();
+    const std::vector<FleetEntry> entries = fleet.Snapshot();
+    EXPECT_EQ(counter_.maxRunning, 1u);
+    for (size_t i : {0, 1}) EXPECT_EQ(entries[i].result, FleetResult::FAILED_BEFORE_WRITING) << i;
+    for (size_t i : {2, 3}) {
+        EXPECT_EQ(entries[i].result, FleetResult::STOPPED_BEFORE_START) << i;
+        EXPECT_EQ(entries[i].reason, "not started: 2 failed, more than --max-fail 1");
+    }
+}
+
+TEST_F(FleetTest, EachRunOpensTheFileGivenForItsAccessPoint) {
+    AccessPoint({10, 0, 0, 10}, "KRV001", true);
+    FleetTarget other = Target({10, 0, 0, 11});
+    other.firmwarePath = dir_.path() + "/no-such-file";
+    Fleet fleet(settings_, {Target({10, 0, 0, 10}), other}, network_, counter_);
+    fleet.Run();
+    const std::vector<FleetEntry> entries = fleet.Snapshot();
+    EXPECT_EQ(entries[0].outcome, STATUS_COMPLETE);
+    EXPECT_EQ(entries[1].outcome, STATUS_FILE_ERROR);
+}
+
 TEST_F(FleetTest, StopBeforeTheStartLeavesEveryTargetNotStarted) {
     Fleet fleet(settings_, {Target({10, 0, 0, 10}, "", 0, false), Target({10, 0, 0, 11}, "", 0, false)},
                 network_, counter_);
