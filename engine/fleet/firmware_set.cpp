@@ -45,13 +45,6 @@ const FirmwareFile* FirmwareSet::ForModel(const std::string& model) const {
     return nullptr;
 }
 
-const FirmwareFile* FirmwareSet::ForPath(const std::string& path) const {
-    for (const FirmwareFile& file : files_) {
-        if (file.path == path) return &file;
-    }
-    return nullptr;
-}
-
 std::string FirmwareSet::ModelsText() const {
     std::string text;
     for (const FirmwareFile& file : files_) {

@@ -26,8 +26,6 @@ public:
 
     // The file for this model; nullptr when none is at hand.
     const FirmwareFile* ForModel(const std::string& model) const;
-    // The file given under this path; nullptr when none.
-    const FirmwareFile* ForPath(const std::string& path) const;
     // The models at hand in the order given: "KRV001, MXD001".
     std::string ModelsText() const;
 

@@ -103,11 +103,6 @@ RolloutGate Rollout::Gate(size_t next, size_t ended, size_t failed) const {
     return RolloutGate::START;
 }
 
-size_t Rollout::BatchOf(size_t index) const {
-    const auto after = std::upper_bound(starts_.begin(), starts_.end(), index);
-    return after == starts_.begin() ? 0 : static_cast<size_t>(after - starts_.begin()) - 1;
-}
-
 std::string Rollout::StopReason(size_t failed) const {
     return "not started: " + std::to_string(failed) + " failed, more than --max-fail " +
            (maxFail_ ? maxFail_->Text() : std::string("?"));

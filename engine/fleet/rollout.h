@@ -62,8 +62,6 @@ public:
     bool FailureBoundPassed(size_t failed) const;
 
     const std::vector<size_t>& batchSizes() const { return sizes_; }
-    // Index of the batch that run `index` belongs to.
-    size_t BatchOf(size_t index) const;
     // The reason the runs left out give: "3 failed, more than --max-fail 2".
     std::string StopReason(size_t failed) const;
 

@@ -200,17 +200,6 @@ TEST_F(FleetTest, ARolloutRunsBatchByBatchAndStopsBeyondItsFailureBound) {
     }
 }
 
-TEST_F(FleetTest, EachRunOpensTheFileGivenForItsAccessPoint) {
-    AccessPoint({10, 0, 0, 10}, "KRV001", true);
-    FleetTarget other = Target({10, 0, 0, 11});
-    other.firmwarePath = dir_.path() + "/no-such-file";
-    Fleet fleet(settings_, {Target({10, 0, 0, 10}), other}, network_, counter_);
-    fleet.Run();
-    const std::vector<FleetEntry> entries = fleet.Snapshot();
-    EXPECT_EQ(entries[0].outcome, STATUS_COMPLETE);
-    EXPECT_EQ(entries[1].outcome, STATUS_FILE_ERROR);
-}
-
 TEST_F(FleetTest, StopBeforeTheStartLeavesEveryTargetNotStarted) {
     Fleet fleet(settings_, {Target({10, 0, 0, 10}, "", 0, false), Target({10, 0, 0, 11}, "", 0, false)},
                 network_, counter_);
