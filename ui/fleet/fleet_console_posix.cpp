@@ -202,6 +202,7 @@ FleetConsole::FleetConsole() : impl_(std::make_unique<Impl>()) {}
 FleetConsole::~FleetConsole() = default;
 
 bool FleetConsole::OutputIsTerminal() const { return impl_->outputIsTerminal; }
+bool FleetConsole::InputIsTerminal() const { return ::isatty(STDIN_FILENO) == 1; }
 
 FleetConsole::Size FleetConsole::TerminalSize() const {
     winsize size{};
