@@ -4,7 +4,8 @@
 # libxcb1: quorsel's check of an X display; xvfb: the test with a real X
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
 # osslsigncode, openssl: scripts/sign-firmware.sh and its tests; libssl-dev: libcrypto,
-# which checks a signed Windows firmware file's Authenticode signature on Linux).
+# which checks a signed Windows firmware file's Authenticode signature on Linux;
+# ccache: the build scripts compile through it, scripts/compiler-cache.sh).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -19,6 +20,7 @@ PACKAGES=(
   dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
   osslsigncode openssl libssl-dev
+  ccache
 )
 
 missing=()
