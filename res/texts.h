@@ -143,7 +143,7 @@ inline constexpr const char* TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT =
     "the firmware file itself (%1 -i)";
 inline constexpr const char* TEXT_FLEET_PASSWORD_FILE_ERROR = "パスワードファイルを読み込めません";
 // No TARGET: on standard error, each subnet of the default targets that was not searched
-inline constexpr const char* TEXT_FLEET_SUBNET_LEFT_OUT = "more than 4096 default targets: not searched";
+inline constexpr const char* TEXT_SEARCH_SUBNET_LEFT_OUT = "more than 4096 default targets: not searched";
 // No TARGET: the plan (the table of the access points found), then the question
 inline constexpr const char* TEXT_FLEET_PLAN = "次のアクセスポイントをアップデートします";
 inline constexpr const char* TEXT_FLEET_CONFIRM = "アップデートを開始しますか";

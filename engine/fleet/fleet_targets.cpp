@@ -50,15 +50,6 @@ FleetTargetPlan PlanDefaultTargets(const std::vector<Ipv4Address>& addresses) {
     return plan;
 }
 
-const char* ProbeMissReason(ProbeMiss why) {
-    switch (why) {
-        case ProbeMiss::Refused: return "refused";
-        case ProbeMiss::NoAnswer: return "no answer";
-        case ProbeMiss::Silent: return "silent";
-    }
-    return "no answer";
-}
-
 std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std::vector<FoundPeer>& found,
                                           const std::vector<MissedPeer>& missed, const std::string& firmwareModel) {
     std::map<Ipv4Address, const FoundPeer*> answers;
@@ -92,7 +83,7 @@ std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std
         } else {
             const auto miss = misses.find(address);
             target.verdict = FleetResult::NO_ANSWER;
-            target.reason = ProbeMissReason(miss == misses.end() ? ProbeMiss::NoAnswer : miss->second);
+            target.reason = ProbeMissName(miss == misses.end() ? ProbeMiss::NoAnswer : miss->second);
         }
         targets.push_back(target);
     }

@@ -33,9 +33,6 @@ struct MissedPeer {
     ProbeMiss why = ProbeMiss::NoAnswer;
 };
 
-// "refused", "no answer", "silent": the same words as quorsel-scan --verbose.
-const char* ProbeMissReason(ProbeMiss why);
-
 // The fleet's rows, in the order the targets were given, a range in address order
 // (and a search of the default targets in address order): every named address (an
 // access point that fits is run; another model, no answer or no access point is

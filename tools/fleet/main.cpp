@@ -317,7 +317,7 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
         if (defaults) {
             TargetExpansion found = DefaultTargets(probes->LocalSubnets());
             for (const std::string& subnet : found.leftOut) {
-                std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_SUBNET_LEFT_OUT, subnet.c_str());
+                std::fprintf(stderr, "%s: %s\n", TEXT_SEARCH_SUBNET_LEFT_OUT, subnet.c_str());
             }
             plan = PlanDefaultTargets(found.addresses);
         }

@@ -4,6 +4,7 @@
 
 #include "engine/search/access_point_search.h"
 #include "image/container.h"
+#include "res/texts.h"
 #include "tools/scan/scan_report.h"
 
 namespace quorsel::scan {
@@ -38,12 +39,6 @@ private:
     bool firmwareGiven_;
 };
 
-std::string Joined(const std::vector<std::string>& parts) {
-    std::string text;
-    for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
-    return text;
-}
-
 }  // namespace
 
 int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out, std::ostream& err,
@@ -62,8 +57,9 @@ int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out
     if (options.targets.empty()) {
         targets = DefaultTargets(network.LocalSubnets());
         if (!targets.leftOut.empty()) {
-            err << "quorsel-scan: more than " << SEARCH_MAX_ADDRESSES
-                << " default target addresses; subnets not searched: " << Joined(targets.leftOut) << '\n';
+            for (const std::string& subnet : targets.leftOut) {
+                err << "quorsel-scan: " << TEXT_SEARCH_SUBNET_LEFT_OUT << ": " << subnet << '\n';
+            }
         }
     } else {
         const auto given = ReadTargetArguments(options.targets, readTargetFile);
