@@ -116,9 +116,19 @@ std::string FormatRunLogRecord(const RunLogRecord& record) {
     for (const FlashRange& range : record.ranges) {
         text += "range: start " + Hex(range.start) + " length " + Hex(range.length) + "\n";
     }
-    for (const RunLogRecord::Code& code : record.codes) {
+    // A run of the same code (a progress code per block) is one line: its first
+    // time, how many, and its last time.
+    for (size_t first = 0; first < record.codes.size();) {
+        const RunLogRecord::Code& code = record.codes[first];
+        size_t last = first;
+        while (last + 1 < record.codes.size() && record.codes[last + 1].code == code.code) ++last;
         text += "status: " + TimeText(code.time) + " " + std::to_string(static_cast<int>(code.code)) + " " +
-                StatusNameOf(code.code) + "\n";
+                StatusNameOf(code.code);
+        if (last > first) {
+            text += " x" + std::to_string(last - first + 1) + " until " + TimeText(record.codes[last].time);
+        }
+        text += "\n";
+        first = last + 1;
     }
     if (!record.diagnostic.empty()) text += "diagnostic: " + record.diagnostic + "\n";
     text += "outcome: " + std::to_string(static_cast<int>(record.outcome)) + " " + StatusNameOf(record.outcome) + "\n";
