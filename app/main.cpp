@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     // usable: quorsel itself never needs Qt.
     if (std::optional<int> status =
             RunDesktopModule(argc, argv, network, serialPorts, timeouts, commandLine, executable, probeNetwork,
-                             firmwareModel)) {
+                             firmwareModel, &runLog)) {
         return *status;
     }
     Console console;
