@@ -38,7 +38,6 @@ inline constexpr const char* TEXT_PASSWORD_TOO_LONG_FORMAT = "%1 文字以内で
 inline constexpr const char* TEXT_PASSWORD_BAD_CHARACTER = "パスワードに使えない文字が含まれています。";
 // Terminal settings form
 inline constexpr const char* TEXT_FORM_TRANSPORT = "接続方法 (1: LAN経由でアップデート, 2: シリアル経由でアップデート)";
-inline constexpr const char* TEXT_FORM_COM_PORT = "ポート (COM1〜COM4)";
 // Terminal: the question after the numbered table of access points found
 inline constexpr const char* TEXT_SEARCH_PICK_HINT = "番号かIPアドレスを入力してください (?: 再検索)";
 // Terminal: added to the diagnostic line of a LAN run whose connect failed

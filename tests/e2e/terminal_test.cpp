@@ -97,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PromptCase{"FormTransportEnd", {}, {}, TEXT_FORM_TRANSPORT, CTRL_D, 1},
                       PromptCase{"FormLanAddressCtrlC", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_C, 1},
                       PromptCase{"FormLanAddressEnd", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_D, 1},
-                      PromptCase{"FormSerialPortCtrlC", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_C, 1},
-                      PromptCase{"FormSerialPortEnd", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_D, 1},
+                      PromptCase{"FormSerialPortCtrlC", {}, {"2"}, TEXT_FORM_SERIAL_PORT, CTRL_C, 1},
+                      PromptCase{"FormSerialPortEnd", {}, {"2"}, TEXT_FORM_SERIAL_PORT, CTRL_D, 1},
                       PromptCase{"PasswordCtrlC", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_C, 32},
                       PromptCase{"PasswordEnd", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_D, 32}),
     [](const ::testing::TestParamInfo<PromptCase>& param) { return std::string(param.param.name); });
