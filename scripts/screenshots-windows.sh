@@ -124,12 +124,13 @@ shot search search-none
 end_case
 
 # The port list from the settings dialog's system menu, with COM7 mapped to the
-# simulator's pseudo-terminal as a USB serial adapter would be; the first port is
-# chosen. Then the list with no port at all.
+# simulator's pseudo-terminal as a USB serial adapter would be; the fourth row
+# (COM1 to COM3 are the prefix's own, COM4 is unmapped) is COM7, and it is chosen.
 start_apsim --serial --loader-length 1024
 map_com 7
 start_updater
-drive wait settings sysmenu settings 48 wait ports move ports 40 40 key ports 1034 40 becomes ports 1 1
+drive wait settings sysmenu settings 48 wait ports move ports 40 40 key ports 1034 40 key ports 1034 40 \
+      key ports 1034 40 key ports 1034 40 becomes ports 1 1
 shot ports ports
 drive click ports 1 wait settings
 shot settings settings-port-chosen
