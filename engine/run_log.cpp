@@ -155,7 +155,8 @@ std::optional<std::string> RunLog::Append(const RunLogRecord& record) {
         if (!MakeFolder()) return std::nullopt;
         const fs::path folder = PathOf(folder_);
         RemoveOldFiles(folder, std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now()));
-        const fs::path file = folder / PathOf(FileNameFor(day));
+        fs::path file = folder / PathOf(FileNameFor(day));
+        file.make_preferred();  // one kind of separator in the path shown to the user
         std::ofstream out(file, std::ios::binary | std::ios::app);
         if (!out) return std::nullopt;
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
