@@ -37,7 +37,7 @@
 #define CTL_PROGRESS_BAR 1024
 #define CTL_SEARCH_LIST 1030      // search: the access points found
 #define CTL_SEARCH_PROGRESS 1031  // search: the progress bar
-#define CTL_SEARCH_STATE 1032     // search: "検索中..." or the not-found line
+#define CTL_SEARCH_STATE 1032     // search: "検索中...", the not-found line or the subnets searched
 #define CTL_SEARCH_AGAIN 1033     // search: "再検索"
 #define CTL_PORT_LIST 1034        // port list: the serial ports present
 #define CTL_PORT_STATE 1035       // port list: the no-port line

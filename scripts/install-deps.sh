@@ -3,7 +3,8 @@
 # need (nlohmann-json3-dev: the JSON of quorsel-scan and of quorsel-fleet's report;
 # libxcb1: quorsel's check of an X display; xvfb: the test with a real X
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
-# osslsigncode, openssl: scripts/sign-firmware.sh and its tests).
+# osslsigncode, openssl: scripts/sign-firmware.sh and its tests; libssl-dev: libcrypto,
+# which checks a signed Windows firmware file's Authenticode signature on Linux).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -17,7 +18,7 @@ PACKAGES=(
   libxcb1 xvfb
   dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
 )
 
 missing=()
