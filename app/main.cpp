@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/desktop_launch.h"
-#include "app/log_folder.h"
 #include "app/process_posix.h"
 #include "job/startup.h"
 #include "job/timeouts_from_environment.h"

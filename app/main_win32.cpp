@@ -5,7 +5,6 @@
 
 #include <string>
 
-#include "app/log_folder.h"
 #include "app/process_win32.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/network_win32.h"

@@ -48,6 +48,11 @@ std::string FormatRunLogRecord(const RunLogRecord& record);
 // "STATUS_COMPLETE" for 278; the number alone for a code without a name.
 std::string StatusNameOf(StatusCode code);
 
+// Where this user's run log goes (UTF-8), from the environment, for the mains:
+// Windows %LOCALAPPDATA%\Quorsel\logs; elsewhere $XDG_STATE_HOME/quorsel, by
+// default ~/.local/state/quorsel. Empty when the environment names no such place.
+std::string RunLogFolder();
+
 // A log folder. Appending is safe from several threads (the fleet's runs); each
 // RunLog has its own lock, nothing is shared between instances. A log that cannot
 // be written reports so and changes nothing else.

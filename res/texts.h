@@ -146,4 +146,5 @@ inline constexpr const char* TEXT_PORT_PICK_HINT = "番号かポートを入力�
 inline constexpr const char* TEXT_PORT_GROUP_NAMED_FORMAT = "ポート (%1)";
 // Run log (system menu of the settings dialog)
 inline constexpr const char* TEXT_LOG_FOLDER_MENU = "ログの場所を開く";
+
 }  // namespace quorsel

@@ -15,6 +15,7 @@
 #include "engine/fleet/fleet.h"
 #include "engine/fleet/fleet_report.h"
 #include "engine/fleet/fleet_targets.h"
+#include "engine/run_log.h"
 #include "engine/search/access_point_search.h"
 #include "image/container.h"
 #include "image/file_stream.h"
@@ -286,7 +287,10 @@ int main(int argc, char** argv) {
         }
     }
 
+    // One record per access point in the same run log as the updater's own.
+    RunLog runLog(RunLogFolder());
     FleetSettings settings;
+    settings.run.log = &runLog;
     settings.jobs = options.jobs;
     settings.run.transport = TRANSPORT_LAN;
     settings.run.optionFlags = options.optionFlags;

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "app/log_folder.h"
+#include "engine/run_log.h"
 
 namespace quorsel {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/log_folder.h"
+#include "engine/run_log.h"
 #include "image/wide_path_win32.h"
 
 namespace quorsel {
