@@ -7,6 +7,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
+#include "engine/run_log.h"
 #include "engine/search/probe_network.h"
 #include "engine/serial_line.h"
 
@@ -26,6 +27,6 @@ std::string ModuleBesideExecutable(const std::string& executablePath, const char
 std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, SerialPorts& serialPorts,
                                     const PeerTimeouts& timeouts, const std::string& commandLine,
                                     const std::string& executablePath, ProbeNetwork& probeNetwork,
-                                    const std::string& firmwareModel);
+                                    const std::string& firmwareModel, RunLog* runLog = nullptr);
 
 }  // namespace quorsel

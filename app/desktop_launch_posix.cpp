@@ -47,7 +47,7 @@ std::string ModuleBesideExecutable(const std::string& executablePath, const char
 std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, SerialPorts& serialPorts,
                                     const PeerTimeouts& timeouts, const std::string& commandLine,
                                     const std::string& executablePath, ProbeNetwork& probeNetwork,
-                                    const std::string& firmwareModel) {
+                                    const std::string& firmwareModel, RunLog* runLog) {
     const DisplayCheck display = CheckDisplay();
     if (!display.named) return std::nullopt;  // the usual terminal session: nothing to explain
     if (!display.usable) {
@@ -109,6 +109,7 @@ std::optional<int> RunDesktopModule(int argc, char** argv, Network& network, Ser
     services.executablePath = executablePath.c_str();
     services.probeNetwork = &probeNetwork;
     services.firmwareModel = firmwareModel.c_str();
+    services.runLog = runLog;
     const int status = run(&services);
     if (status == DESKTOP_MODULE_REFUSED) {
         if (!display.platform.empty()) ::unsetenv("QT_QPA_PLATFORM");

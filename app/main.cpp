@@ -9,10 +9,13 @@
 #include "job/timeouts_from_environment.h"
 #include "engine/posix_network.h"
 #include "engine/search/probe_network_posix.h"
+#include "engine/run_log.h"
 #include "engine/serial_line_posix.h"
+#include "engine/serial_port_list.h"
 #include "image/container.h"
 #include "ui/terminal/console_posix.h"
 #include "ui/default_search.h"
+#include "ui/range_search.h"
 #include "ui/terminal/terminal_frontend.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +26,7 @@ int main(int argc, char** argv) {
 
     PosixNetwork network;
     PosixSerialPorts serialPorts;
+    RunLog runLog(RunLogFolder());
     // The search for access points marks those the firmware this file carries fits.
     PosixProbeNetwork probeNetwork;
     const std::string firmwareModel = ReadFirmwareModel(executable).value_or(std::string());
@@ -30,11 +34,13 @@ int main(int argc, char** argv) {
     // usable: quorsel itself never needs Qt.
     if (std::optional<int> status =
             RunDesktopModule(argc, argv, network, serialPorts, timeouts, commandLine, executable, probeNetwork,
-                             firmwareModel)) {
+                             firmwareModel, &runLog)) {
         return *status;
     }
     Console console;
     TerminalFrontend frontend(console, network, serialPorts);
     frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
-    return RunStartup(frontend, network, commandLine, executable, timeouts);
+    frontend.SetTargetSearch(SearchOfTargets(probeNetwork, firmwareModel));
+    frontend.SetPortLister(ListSerialPorts);
+    return RunStartup(frontend, network, commandLine, executable, timeouts, &runLog);
 }

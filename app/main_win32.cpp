@@ -9,6 +9,7 @@
 #include "app/process_win32.h"
 #include "job/timeouts_from_environment.h"
 #include "engine/network_win32.h"
+#include "engine/run_log.h"
 #include "engine/search/probe_network_win32.h"
 #include "engine/serial_line_win32.h"
 #include "image/container.h"
@@ -24,9 +25,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments
     const PeerTimeouts timeouts = TimeoutsFromEnvironment();
     Win32Network network;
     Win32SerialPorts serialPorts;
+    RunLog runLog(RunLogFolder());
     // The search for access points marks those the firmware this file carries fits.
     Win32ProbeNetwork probeNetwork;
     const std::string firmwareModel = ReadFirmwareModel(executable).value_or(std::string());
     return RunWin32Frontend(instance, network, serialPorts, timeouts, commandLine, executable,
-                            DefaultSearch(probeNetwork, firmwareModel));
+                            DefaultSearch(probeNetwork, firmwareModel), &runLog);
 }

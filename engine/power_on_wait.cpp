@@ -15,6 +15,10 @@ PowerOnWait::PowerOnWait(SerialPorts& ports, uint32_t comIndex, uint32_t baudRat
                          std::chrono::milliseconds wakeInterval)
     : ports_(ports), comIndex_(comIndex), baudRate_(baudRate), wakeInterval_(wakeInterval) {}
 
+PowerOnWait::PowerOnWait(SerialPorts& ports, std::string portName, uint32_t baudRate,
+                         std::chrono::milliseconds wakeInterval)
+    : ports_(ports), portName_(std::move(portName)), baudRate_(baudRate), wakeInterval_(wakeInterval) {}
+
 PowerOnWait::~PowerOnWait() {
     Stop();
     std::unique_ptr<SerialLine> line;
@@ -60,7 +64,7 @@ bool PowerOnWait::Report(PowerOnEvent event) {
 }
 
 void PowerOnWait::Work() {
-    auto opened = ports_.Open(comIndex_, baudRate_);
+    auto opened = portName_.empty() ? ports_.Open(comIndex_, baudRate_) : ports_.OpenNamed(portName_, baudRate_);
     if (!opened) {
         // A line that failed to configure has already been released by the opener.
         Report(opened.error() == SerialOpenError::OpenFailed ? PowerOnEvent::OpenFailed

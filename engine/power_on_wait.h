@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "engine/limits.h"
@@ -25,6 +26,9 @@ class PowerOnWait {
 public:
     // wakeInterval is the pause after each "X"; tests pass a shorter one.
     PowerOnWait(SerialPorts& ports, uint32_t comIndex, uint32_t baudRate,
+                std::chrono::milliseconds wakeInterval = WAKE_INTERVAL);
+    // The same for a port opened by its name (SerialPorts::OpenNamed).
+    PowerOnWait(SerialPorts& ports, std::string portName, uint32_t baudRate,
                 std::chrono::milliseconds wakeInterval = WAKE_INTERVAL);
     ~PowerOnWait();  // stops the worker and releases a line that was not taken
     PowerOnWait(const PowerOnWait&) = delete;
@@ -49,7 +53,8 @@ private:
     bool Report(PowerOnEvent event);
 
     SerialPorts& ports_;
-    uint32_t comIndex_;
+    uint32_t comIndex_ = 0;
+    std::string portName_;  // empty: the port is comIndex_
     uint32_t baudRate_;
     std::chrono::milliseconds wakeInterval_;
     std::function<void(PowerOnEvent)> onEvent_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "common/result.h"
 
@@ -44,11 +45,31 @@ public:
     virtual void Release() = 0;
 };
 
-// The platform's serial ports, by index 0..3 (COM1..COM4).
+// COM port numbers a job can name. COM1 to COM4 are the settings dialog's four
+// radio buttons and go by their index 0..3; any other port goes by its name.
+constexpr uint32_t COM_RADIO_COUNT = 4;
+constexpr uint32_t COM_PORT_NUMBER_MAX = 256;
+
+// The platform's serial ports: COM1..COM4 by index 0..3, any other by name.
 class SerialPorts {
 public:
     virtual ~SerialPorts() = default;
     virtual Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) = 0;
+    // A port beyond COM4 ("COM5" to "COM256", upper case) or, where the platform has
+    // them, a device path. Ports that know no names have none to open.
+    virtual Result<std::unique_ptr<SerialLine>, SerialOpenError> OpenNamed(const std::string& name,
+                                                                           uint32_t baudRate) {
+        static_cast<void>(name);
+        static_cast<void>(baudRate);
+        return Fail(SerialOpenError::OpenFailed);
+    }
 };
+
+// True where a device path ("/dev/...") names a serial port on the command line.
+bool SerialDevicePathsAccepted();
+constexpr const char* DEVICE_PATH_PREFIX = "/dev/";
+
+// The COM port number of "com1".."com256" in any case (no leading zero), or nullopt.
+std::optional<uint32_t> ComPortNumber(const std::string& text);
 
 }  // namespace quorsel

@@ -88,12 +88,29 @@ bool SettingsTookEffect(const termios& wanted, const termios& applied) {
            (applied.c_cflag & FRAMING) == (wanted.c_cflag & FRAMING);
 }
 
-std::optional<std::string> SerialDevicePath(uint32_t comIndex) {
-    if (comIndex >= SERIAL_PORT_COUNT) return std::nullopt;
-    std::string variable = "QUORSEL_COM" + std::to_string(comIndex + 1);
+namespace {
+
+// COM<number>: QUORSEL_COM<number> when set and not empty, /dev/ttyS<number-1> otherwise.
+std::string ComDevicePath(uint32_t number) {
+    std::string variable = "QUORSEL_COM" + std::to_string(number);
     const char* configured = std::getenv(variable.c_str());
     if (configured != nullptr && configured[0] != '\0') return std::string(configured);
-    return "/dev/ttyS" + std::to_string(comIndex);
+    return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+}  // namespace
+
+bool SerialDevicePathsAccepted() { return true; }
+
+std::optional<std::string> SerialDevicePath(uint32_t comIndex) {
+    if (comIndex >= SERIAL_PORT_COUNT) return std::nullopt;
+    return ComDevicePath(comIndex + 1);
+}
+
+std::optional<std::string> SerialDevicePathOf(const std::string& name) {
+    if (name.rfind(DEVICE_PATH_PREFIX, 0) == 0) return name;
+    if (std::optional<uint32_t> number = ComPortNumber(name)) return ComDevicePath(*number);
+    return std::nullopt;
 }
 
 Result<std::unique_ptr<SerialLine>, SerialOpenError> PosixSerialLine::Open(const std::string& path,
@@ -222,6 +239,13 @@ void PosixSerialLine::Release() {
 
 Result<std::unique_ptr<SerialLine>, SerialOpenError> PosixSerialPorts::Open(uint32_t comIndex, uint32_t baudRate) {
     std::optional<std::string> path = SerialDevicePath(comIndex);
+    if (!path) return Fail(SerialOpenError::OpenFailed);
+    return PosixSerialLine::Open(*path, baudRate);
+}
+
+Result<std::unique_ptr<SerialLine>, SerialOpenError> PosixSerialPorts::OpenNamed(const std::string& name,
+                                                                                 uint32_t baudRate) {
+    std::optional<std::string> path = SerialDevicePathOf(name);
     if (!path) return Fail(SerialOpenError::OpenFailed);
     return PosixSerialLine::Open(*path, baudRate);
 }

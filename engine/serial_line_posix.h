@@ -2,7 +2,9 @@
 //
 // Port index n (0..3, shown to the user as COM1..COM4) opens the device named by
 // the environment variable QUORSEL_COM<n+1> when it is set and not empty, and
-// /dev/ttyS<n> otherwise.
+// /dev/ttyS<n> otherwise. A higher port, "COM5" to "COM256", maps the same way
+// (QUORSEL_COM<n>, else /dev/ttyS<n-1>); a name that begins with "/dev/" is the
+// device itself.
 #pragma once
 
 #include <termios.h>
@@ -20,6 +22,9 @@ constexpr uint32_t SERIAL_PORT_COUNT = 4;
 
 // The device path for a port index, or nullopt for an index outside 0..3.
 std::optional<std::string> SerialDevicePath(uint32_t comIndex);
+// The device path for a port name ("COM5", "/dev/ttyUSB0"), or nullopt for a name
+// that is neither a COM port nor a device path.
+std::optional<std::string> SerialDevicePathOf(const std::string& name);
 
 // True when the settings read back after tcsetattr hold the speeds and the framing
 // (character size, parity, stop bits, hardware flow control) that were asked for.
@@ -56,6 +61,8 @@ public:
     // control and drops DTR and RTS (SetupFailed when the device refuses any of it,
     // or the settings read back differ in speed or framing).
     Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> OpenNamed(const std::string& name,
+                                                                   uint32_t baudRate) override;
 };
 
 }  // namespace quorsel

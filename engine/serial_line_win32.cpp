@@ -87,6 +87,14 @@ DWORD ReadWaitUntil(Clock::time_point deadline) {
 
 }  // namespace
 
+bool SerialDevicePathsAccepted() { return false; }
+
+std::optional<std::string> SystemPortName(const std::string& name) {
+    std::optional<uint32_t> number = ComPortNumber(name);
+    if (!number) return std::nullopt;
+    return "\\\\.\\COM" + std::to_string(*number);
+}
+
 std::optional<std::string> SerialPortName(uint32_t comIndex) {
     if (comIndex >= SERIAL_PORT_COUNT) return std::nullopt;
     return std::string(PORT_NAMES[comIndex]);
@@ -226,6 +234,13 @@ Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialPorts::Open(uint
     std::optional<std::string> name = SerialPortName(comIndex);
     if (!name) return Fail(SerialOpenError::OpenFailed);
     return Win32SerialLine::Open(*name, baudRate);
+}
+
+Result<std::unique_ptr<SerialLine>, SerialOpenError> Win32SerialPorts::OpenNamed(const std::string& name,
+                                                                                 uint32_t baudRate) {
+    std::optional<std::string> systemName = SystemPortName(name);
+    if (!systemName) return Fail(SerialOpenError::OpenFailed);
+    return Win32SerialLine::Open(*systemName, baudRate);
 }
 
 }  // namespace quorsel

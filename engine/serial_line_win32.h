@@ -18,6 +18,9 @@ constexpr uint32_t SERIAL_PORT_COUNT = 4;
 // The port name for a port index ("COM1" for 0 ... "COM4" for 3), or nullopt for an
 // index outside 0..3. The name goes to the system unchanged.
 std::optional<std::string> SerialPortName(uint32_t comIndex);
+// The name the system opens a port by: "COM5" to "COM256" (any case) as
+// \\.\COMn, which every port number needs from COM10 on. nullopt for any other name.
+std::optional<std::string> SystemPortName(const std::string& name);
 
 // The calls a line makes on its open port: the system's own, or a test's stand-in
 // for a device.
@@ -74,6 +77,8 @@ public:
     // when reading or writing its settings or writing its time-outs fails, after
     // the port has been closed again.
     Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> OpenNamed(const std::string& name,
+                                                                   uint32_t baudRate) override;
 };
 
 }  // namespace quorsel

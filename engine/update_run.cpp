@@ -15,6 +15,8 @@
 #include "engine/transfer.h"
 #include "image/checksums.h"
 #include "image/container.h"
+#include "image/sha256.h"
+#include "res/texts.h"
 
 namespace quorsel {
 namespace {
@@ -43,11 +45,72 @@ std::string ShortFileText(const FlashRange& range, uint32_t sent) {
     return text;
 }
 
+// The SHA-256 of the container's bytes, from its signature to the image's end.
+std::string ContainerSha256(ContainerInfo& info) {
+    const uint64_t end = uint64_t{info.imageStart} + info.imageSize;
+    if (!info.stream.Seek(info.containerOffset)) return {};
+    Sha256 digest;
+    std::array<uint8_t, 4096> block{};
+    for (uint64_t left = end - info.containerOffset; left > 0;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+        const size_t got = info.stream.Read(block.data(), want);
+        if (got != want) return {};
+        digest.Add(block.data(), got);
+        left -= got;
+    }
+    return HexDigest(digest.Finish());
+}
+
+std::string AddressText(const std::array<uint8_t, 4>& address) {
+    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) + "." +
+           std::to_string(address[3]);
+}
+
+// What the record says before the run starts.
+RunLogRecord StartRecord(const RunSettings& settings) {
+    RunLogRecord record;
+    record.started = std::chrono::system_clock::now();
+    record.programVersion = TEXT_ABOUT_VERSION;
+    record.programPath = settings.programPath;
+    record.regions = static_cast<uint16_t>(settings.optionFlags & OPTION_REGION_MASK);
+    if (settings.transport == 0) {
+        record.transport = "LAN";
+        record.target = AddressText(settings.peer.address);
+    } else {
+        record.transport = "serial";
+        record.target = settings.portName.empty() ? "COM" + std::to_string(settings.comIndex + 1) : settings.portName;
+        record.baudRate = settings.baudRate;
+    }
+    return record;
+}
+
+// Passes every code and diagnostic on to the front-end, and notes them in the record.
+class RecordingSink : public StatusSink {
+public:
+    RecordingSink(StatusSink& inner, RunLogRecord& record) : inner_(inner), record_(record) {}
+    void Notify(StatusCode code, const TransferCounters& counters) override {
+        record_.codes.push_back({std::chrono::system_clock::now(), code});
+        inner_.Notify(code, counters);
+    }
+    void Post(StatusCode code, const TransferCounters& counters) override {
+        record_.codes.push_back({std::chrono::system_clock::now(), code});
+        inner_.Post(code, counters);
+    }
+    void Diagnose(const std::string& line) override {
+        record_.diagnostic = line;
+        inner_.Diagnose(line);
+    }
+
+private:
+    StatusSink& inner_;
+    RunLogRecord& record_;
+};
+
 // State of one run; everything it holds is closed when it goes out of scope.
 class Run {
 public:
-    Run(const RunSettings& settings, RunServices& services)
-        : settings_(settings), services_(services), raiser_(services.sink, counters_) {}
+    Run(const RunSettings& settings, RunServices& services, RunLogRecord* record)
+        : settings_(settings), services_(services), raiser_(services.sink, counters_), record_(record) {}
 
     StatusCode Execute() {
         auto opened = OpenContainer(settings_.programPath, descrambler_);
@@ -58,6 +121,11 @@ public:
         }
         info_.emplace(std::move(opened.value()));
         ranges_ = MergeRegions(*info_->regions, settings_.optionFlags);
+        if (record_ != nullptr) {
+            record_->firmwareModel.assign(reinterpret_cast<const char*>(info_->trailerTail.data()), MODEL_CODE_LENGTH);
+            record_->firmwareSha256 = ContainerSha256(*info_);
+            record_->ranges = ranges_;
+        }
         for (const FlashRange& range : ranges_) {
             // A 4 MiB layout over a 2 MiB image: the range would run past the image,
             // so the access point would get a short range. Refuse before sending anything.
@@ -205,7 +273,9 @@ private:
         Raise(STATUS_PROGRESS);
         std::unique_ptr<SerialLine> line;
         {
-            PowerOnWait wait(services_.serialPorts, settings_.comIndex, settings_.baudRate);
+            PowerOnWait wait = settings_.portName.empty()
+                                   ? PowerOnWait(services_.serialPorts, settings_.comIndex, settings_.baudRate)
+                                   : PowerOnWait(services_.serialPorts, settings_.portName, settings_.baudRate);
             bool answered = services_.powerOn.Show(wait);
             wait.Stop();
             if (answered) line = wait.TakeLine();
@@ -261,13 +331,32 @@ private:
     uint32_t passwordDigest_ = 0;
     std::array<uint8_t, LOADER_MAX> loader_{};
     uint32_t loaderLength_ = 0;
+    RunLogRecord* record_;
 };
 
 }  // namespace
 
 StatusCode RunUpdate(const RunSettings& settings, RunServices& services) {
-    Run run(settings, services);
-    return run.Execute();
+    if (settings.log == nullptr) {
+        Run run(settings, services, nullptr);
+        return run.Execute();
+    }
+    RunLogRecord record = StartRecord(settings);
+    RecordingSink sink(services.sink, record);
+    RunServices recorded{sink,
+                         services.password,
+                         services.powerOn,
+                         services.network,
+                         services.serialPorts,
+                         services.sleep,
+                         services.erasingOut};
+    {
+        Run run(settings, recorded, &record);
+        record.outcome = run.Execute();
+    }
+    // A log that cannot be written changes nothing of the run.
+    static_cast<void>(settings.log->Append(record));
+    return record.outcome;
 }
 
 CAPThread::~CAPThread() {

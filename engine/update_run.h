@@ -13,6 +13,7 @@
 #include "engine/limits.h"
 #include "engine/power_on_wait.h"
 #include "engine/run_interfaces.h"
+#include "engine/run_log.h"
 #include "engine/serial_line.h"
 #include "engine/status_code.h"
 
@@ -23,10 +24,12 @@ struct RunSettings {
     uint32_t transport = 0;  // 0 = LAN, 1 = serial
     uint16_t optionFlags = 0;
     PeerAddress peer;        // LAN
-    uint32_t comIndex = 0;   // serial
+    uint32_t comIndex = 0;   // serial: COM1..COM4 as 0..3
+    std::string portName;    // serial: any other port by name; empty: comIndex
     uint32_t baudRate = 115200;
     std::string programPath;
     PeerTimeouts timeouts;
+    RunLog* log = nullptr;   // where the run's record goes; none: no record
 };
 
 // What the run talks to. The front-end supplies the sink and the prompts; the

@@ -1,8 +1,12 @@
 // The command-line grammar: program path, option token, connection and baud rate.
 #include "job/command_line.h"
 
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/serial_line.h"
 
 namespace quorsel {
 namespace {
@@ -84,10 +88,15 @@ std::string WithExeExtension(std::string_view path) {
 
 enum class TokenScan { Ok, TooMany, TooLong };
 
+bool IsDevicePath(std::string_view token) {
+    return SerialDevicePathsAccepted() && token.substr(0, std::string_view(DEVICE_PATH_PREFIX).size()) == DEVICE_PATH_PREFIX;
+}
+
 // Splits the rest of the command line into tokens: maximal runs of 0x21..0x7F.
 // Bytes 0x01..0x20 and 0x80..0xFF separate them; the scan ends at the terminator
-// or at a byte 0x80..0xFF that follows the path or a token directly.
-TokenScan ScanTokens(ByteCursor& cursor, std::vector<std::string_view>& tokens) {
+// or at a byte 0x80..0xFF that follows the path or a token directly. On TooMany or
+// TooLong, offending is the token that broke the limit.
+TokenScan ScanTokens(ByteCursor& cursor, std::vector<std::string_view>& tokens, std::string_view& offending) {
     bool directlyAfter = true;  // the path (or the last token) ended right here
     for (;;) {
         const uint8_t c = cursor.Peek();
@@ -100,9 +109,12 @@ TokenScan ScanTokens(ByteCursor& cursor, std::vector<std::string_view>& tokens) 
         }
         const size_t start = cursor.Position();
         while (IsTokenByte(cursor.Peek())) cursor.Advance();
+        const std::string_view token = cursor.Slice(start, cursor.Position());
+        offending = token;
         if (tokens.size() == TOKEN_COUNT_MAX) return TokenScan::TooMany;
-        if (cursor.Position() - start > TOKEN_LENGTH_MAX) return TokenScan::TooLong;
-        tokens.push_back(cursor.Slice(start, cursor.Position()));
+        const size_t limit = IsDevicePath(token) ? DEVICE_PATH_TOKEN_MAX : TOKEN_LENGTH_MAX;
+        if (token.size() > limit) return TokenScan::TooLong;
+        tokens.push_back(token);
         directlyAfter = true;
     }
 }
@@ -127,32 +139,80 @@ bool ApplyOptionToken(std::string_view token, uint16_t& optionFlags) {
     return true;
 }
 
+bool ApplySerialPortToken(std::string_view token, UpdateJob& job) {
+    const std::string text(token);
+    if (std::optional<uint32_t> number = ComPortNumber(text)) {
+        if (*number <= COM_RADIO_COUNT) {
+            job.comIndex = *number - 1;
+            job.portName.clear();
+        } else {
+            job.portName = "COM" + std::to_string(*number);
+        }
+        return true;
+    }
+    if (IsDevicePath(token) && token.size() > std::string_view(DEVICE_PATH_PREFIX).size()) {
+        job.portName = text;
+        return true;
+    }
+    return false;
+}
+
 namespace {
 
-// "com1".."com4" in any case: the port index 0..3, or -1.
-int ComPortIndex(std::string_view token) {
-    static constexpr std::string_view PORTS[] = {"com1", "com2", "com3", "com4"};
-    for (size_t i = 0; i < std::size(PORTS); ++i) {
-        if (EqualsIgnoringCase(token, PORTS[i])) return static_cast<int>(i);
+// Sets problem, when asked for, to "<token>: <what>"; always COMMAND_LINE_INVALID.
+int Invalid(std::string* problem, std::string_view token, std::string_view what) {
+    if (problem != nullptr) *problem = std::string(token) + ": " + std::string(what);
+    return COMMAND_LINE_INVALID;
+}
+
+// What is wrong with an option token that ApplyOptionToken refused.
+std::string OptionProblem(std::string_view token) {
+    if (token.size() == 1) return "no option letters after '-'";
+    for (const char letter : token.substr(1)) {
+        if (OPTION_LETTERS.find(letter) == std::string_view::npos) {
+            return std::string("'") + letter + "' is not an option (letters: " + std::string(OPTION_LETTERS) + ")";
+        }
     }
-    return -1;
+    return "b (region 0) cannot be combined with other regions";
+}
+
+// What is wrong with a connection token that is neither a port nor an address.
+std::string ConnectionProblem(std::string_view token) {
+    const bool portLike = (token.size() >= 3 && EqualsIgnoringCase(token.substr(0, 3), "com")) ||
+                          (!token.empty() && token.front() == '/');
+    return portLike ? SerialPortProblem() : "not an IPv4 address";
 }
 
 }  // namespace
 
-int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& programPath) {
+std::string SerialPortProblem() {
+    return SerialDevicePathsAccepted() ? "not a serial port (COM1 to COM256, or a device path beginning with /dev/)"
+                                       : "not a serial port (COM1 to COM256)";
+}
+
+int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& programPath, std::string* problem) {
     ByteCursor cursor(commandLine);
     programPath = WithExeExtension(TakeProgramPath(cursor));
-    if (programPath.size() > PROGRAM_PATH_MAX) return COMMAND_LINE_INVALID;
+    if (programPath.size() > PROGRAM_PATH_MAX) {
+        return Invalid(problem, "program path", "longer than " + std::to_string(PROGRAM_PATH_MAX) + " bytes");
+    }
 
     std::vector<std::string_view> tokens;
     tokens.reserve(TOKEN_COUNT_MAX);
-    if (ScanTokens(cursor, tokens) != TokenScan::Ok) return COMMAND_LINE_INVALID;
+    std::string_view offending;
+    switch (ScanTokens(cursor, tokens, offending)) {
+        case TokenScan::Ok:
+            break;
+        case TokenScan::TooMany:
+            return Invalid(problem, offending, "too many arguments");
+        case TokenScan::TooLong:
+            return Invalid(problem, offending, "longer than " + std::to_string(TOKEN_LENGTH_MAX) + " characters");
+    }
     if (tokens.empty()) return COMMAND_LINE_ASK;
 
     // A first token without '-' is ignored but still counts.
     if (tokens[0].front() == '-' && !ApplyOptionToken(tokens[0], job.optionFlags)) {
-        return COMMAND_LINE_INVALID;
+        return Invalid(problem, tokens[0], OptionProblem(tokens[0]));
     }
     const bool regionZero = (job.optionFlags & OPTION_REGION_0) != 0;
 
@@ -164,11 +224,9 @@ int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& 
 
     // The second token is the connection.
     const std::string_view connection = tokens[1];
-    const int comIndex = ComPortIndex(connection);
-    if (comIndex >= 0) {
-        job.comIndex = static_cast<uint32_t>(comIndex);
+    if (ApplySerialPortToken(connection, job)) {
         job.transport = TRANSPORT_SERIAL;
-        if (tokens.size() > 3) return COMMAND_LINE_INVALID;
+        if (tokens.size() > 3) return Invalid(problem, tokens[3], "too many arguments (port, then baud rate)");
         if (tokens.size() == 2) return COMMAND_LINE_COMPLETE;
         for (size_t i = 0; i < std::size(BAUD_RATES); ++i) {
             if (tokens[2] == BAUD_RATES[i]) {
@@ -176,18 +234,22 @@ int ParseCommandLine(std::string_view commandLine, UpdateJob& job, std::string& 
                 return COMMAND_LINE_COMPLETE;
             }
         }
-        return COMMAND_LINE_INVALID;
+        std::string rates;
+        for (const std::string_view rate : BAUD_RATES) rates += (rates.empty() ? "" : ", ") + std::string(rate);
+        return Invalid(problem, tokens[2], "not a baud rate (" + rates + ")");
     }
 
     std::array<uint8_t, 4> address{};
-    if (!ParseDottedAddress(connection, address)) return COMMAND_LINE_INVALID;
+    if (!ParseDottedAddress(connection, address)) return Invalid(problem, connection, ConnectionProblem(connection));
     // Text after a '.' that ends the fourth part can make an accepted address too
     // long for addressText; such a command line is refused rather than cut.
-    if (connection.size() > ADDRESS_TEXT_MAX) return COMMAND_LINE_INVALID;
+    if (connection.size() > ADDRESS_TEXT_MAX) {
+        return Invalid(problem, connection, "longer than " + std::to_string(ADDRESS_TEXT_MAX) + " characters");
+    }
     job.addressText = std::string(connection);
     job.transport = TRANSPORT_LAN;
-    if (tokens.size() > 2) return COMMAND_LINE_INVALID;  // a LAN job takes no baud rate
-    if (regionZero) return COMMAND_LINE_INVALID;         // region 0 only over the serial line
+    if (tokens.size() > 2) return Invalid(problem, tokens[2], "a LAN update takes no baud rate");
+    if (regionZero) return Invalid(problem, tokens[0], "region 0 (b) is written only over the serial line");
     return COMMAND_LINE_COMPLETE;
 }
 

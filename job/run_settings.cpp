@@ -9,6 +9,7 @@ RunSettings RunSettingsFor(const UpdateJob& job, const std::string& programPath,
     settings.peer.port = job.tcpPort;
     settings.peer.address = job.address;
     settings.comIndex = job.comIndex;
+    settings.portName = job.portName;
     settings.baudRate = job.baudRate;
     settings.programPath = programPath;
     settings.timeouts = timeouts;

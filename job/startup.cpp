@@ -6,7 +6,7 @@
 namespace quorsel {
 
 int RunStartup(StartupFrontend& frontend, Network& network, std::string_view commandLine,
-               const std::string& executablePath, const PeerTimeouts& timeouts) {
+               const std::string& executablePath, const PeerTimeouts& timeouts, RunLog* log) {
     {
         SocketLibrarySession sockets(network);
         if (!sockets.started()) {
@@ -17,9 +17,11 @@ int RunStartup(StartupFrontend& frontend, Network& network, std::string_view com
 
     UpdateJob job;  // defaults: LAN, "192.168.1.254", COM1, 115200, regions 4 and 5
     std::string programPath;
-    int parsed = ParseCommandLine(commandLine, job, programPath);
+    std::string problem;
+    int parsed = ParseCommandLine(commandLine, job, programPath, &problem);
     if (parsed == COMMAND_LINE_INVALID) {
         frontend.ShowStartupError(TEXT_INVALID_ARGUMENTS);
+        frontend.ShowArgumentProblem(problem);
         return EXIT_INVALID_ARGUMENTS;
     }
     if (parsed == COMMAND_LINE_ASK) {
@@ -36,8 +38,9 @@ int RunStartup(StartupFrontend& frontend, Network& network, std::string_view com
 
     // Where the platform names the running file itself (Linux executables carry no
     // ".exe"), the container is read from that file.
-    return frontend.RunProgress(job,
-                                RunSettingsFor(job, executablePath.empty() ? programPath : executablePath, timeouts));
+    RunSettings settings = RunSettingsFor(job, executablePath.empty() ? programPath : executablePath, timeouts);
+    settings.log = log;
+    return frontend.RunProgress(job, settings);
 }
 
 }  // namespace quorsel

@@ -21,6 +21,9 @@ public:
     virtual ~StartupFrontend() = default;
     // A start-up error message (message box or standard error).
     virtual void ShowStartupError(const char* text) = 0;
+    // After the invalid-arguments error: the token and what is wrong with it. Only
+    // a front-end with somewhere to print it beyond the message shows it.
+    virtual void ShowArgumentProblem(const std::string& problem) { static_cast<void>(problem); }
     // The connection settings: shown with the job's transport, addressText, comIndex
     // and baudRate, which it updates on OK. False when the user cancelled.
     virtual bool AskSettings(UpdateJob& job) = 0;
@@ -32,8 +35,9 @@ public:
 
 // Runs the whole start-up and returns the process exit status. executablePath, when
 // not empty, is the file the container is read from instead of the path taken
-// from the command line; timeouts bound the run's waits on the peer.
+// from the command line; timeouts bound the run's waits on the peer; log, when
+// given, gets the run's record.
 int RunStartup(StartupFrontend& frontend, Network& network, std::string_view commandLine,
-               const std::string& executablePath, const PeerTimeouts& timeouts);
+               const std::string& executablePath, const PeerTimeouts& timeouts, RunLog* log = nullptr);
 
 }  // namespace quorsel

@@ -23,7 +23,9 @@ struct UpdateJob {
     std::array<uint8_t, 2> tcpPort{};
     std::array<uint8_t, 4> address{};
     uint32_t baudRate = DEFAULT_BAUD_RATE;
-    uint32_t comIndex = 0;
+    uint32_t comIndex = 0;  // COM1..COM4 as 0..3, when portName is empty
+    // Any other serial port: "COM5" to "COM256" (upper case) or a device path.
+    std::string portName;
     std::string addressText = DEFAULT_ADDRESS_TEXT;  // at most 15 characters
     uint32_t transport = TRANSPORT_LAN;
 };

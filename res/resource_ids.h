@@ -9,6 +9,7 @@
 #define RES_POWER_ON_DIALOG 130
 #define RES_PASSWORD_DIALOG 131
 #define RES_SEARCH_DIALOG 132
+#define RES_PORT_DIALOG 133
 
 // Strings
 #define RES_ABOUT_MENU_STRING 101
@@ -38,8 +39,13 @@
 #define CTL_SEARCH_PROGRESS 1031  // search: the progress bar
 #define CTL_SEARCH_STATE 1032     // search: "検索中...", the not-found line or the subnets searched
 #define CTL_SEARCH_AGAIN 1033     // search: "再検索"
+#define CTL_PORT_LIST 1034        // port list: the serial ports present
+#define CTL_PORT_STATE 1035       // port list: the no-port line
 
 // The system-menu command of the version box (its low four bits are free for the system).
 #define SYSCMD_ABOUT 0x0010
 // The system-menu command that opens the search for access points.
 #define SYSCMD_SEARCH 0x0020
+// The system-menu commands that open the port list and the run log's folder.
+#define SYSCMD_PORTS 0x0030
+#define SYSCMD_LOG_FOLDER 0x0040

@@ -38,12 +38,20 @@ inline constexpr const char* TEXT_PASSWORD_TOO_LONG_FORMAT = "%1 文字以内で
 inline constexpr const char* TEXT_PASSWORD_BAD_CHARACTER = "パスワードに使えない文字が含まれています。";
 // Terminal settings form
 inline constexpr const char* TEXT_FORM_TRANSPORT = "接続方法 (1: LAN経由でアップデート, 2: シリアル経由でアップデート)";
-inline constexpr const char* TEXT_FORM_COM_PORT = "ポート (COM1〜COM4)";
 // Terminal: the question after the numbered table of access points found
 inline constexpr const char* TEXT_SEARCH_PICK_HINT = "番号かIPアドレスを入力してください (?: 再検索)";
 // Terminal: added to the diagnostic line of a LAN run whose connect failed
 inline constexpr const char* TEXT_SEARCH_SUGGESTION =
     "to find the access point's address, run quorsel-scan, or answer ? to the IP address question";
+// Terminal settings form: the port question that takes any port and "?" for the list
+inline constexpr const char* TEXT_FORM_SERIAL_PORT = "ポート (COM1〜COM256 または /dev/..., ?: 一覧)";
+// Terminal: the line after a question's answer that was not taken; %1 is why
+inline constexpr const char* TEXT_FORM_ANSWER_REFUSED_FORMAT = "入力が正しくありません: %1";
+// Terminal: the line after the invalid-arguments line and the problem line
+inline constexpr const char* TEXT_USAGE =
+    "usage: quorsel [-bepfzi] [ADDRESS | COMn [BAUD] | /dev/DEVICE [BAUD]]";
+// Terminal: after a failed run, where its record was written; %1 is the file
+inline constexpr const char* TEXT_LOG_FILE_FORMAT = "quorsel: the run's log: %1";
 // Dialog captions and message boxes
 inline constexpr const char* TEXT_APP_TITLE = "Quorsel";
 // Settings dialog
@@ -149,4 +157,17 @@ inline constexpr const char* TEXT_FLEET_PLAN = "次のアクセスポイント�
 inline constexpr const char* TEXT_FLEET_CONFIRM = "アップデートを開始しますか";
 inline constexpr const char* TEXT_FLEET_NEEDS_YES =
     "no target was given: the access points found are updated only after a yes on a terminal, or with --yes";
+
+// Port list (system menu of the settings dialog; terminal "?" at the port question)
+inline constexpr const char* TEXT_PORT_LIST_MENU = "シリアルポートを選択...";
+inline constexpr const char* TEXT_PORT_LIST_CAPTION = "シリアルポートの選択";
+inline constexpr const char* TEXT_PORT_LIST_COLUMN_DESCRIPTION = "説明";
+inline constexpr const char* TEXT_PORT_LIST_NONE = "シリアルポートが見つかりませんでした";
+// Terminal: the question after the numbered list of ports
+inline constexpr const char* TEXT_PORT_PICK_HINT = "番号かポートを入力してください (?: 再表示)";
+// The port group's caption for a port other than COM1 to COM4; %1 is its name
+inline constexpr const char* TEXT_PORT_GROUP_NAMED_FORMAT = "ポート (%1)";
+// Run log (system menu of the settings dialog)
+inline constexpr const char* TEXT_LOG_FOLDER_MENU = "ログの場所を開く";
+
 }  // namespace quorsel

@@ -123,6 +123,19 @@ drive click search 1033 becomes search 1033 0 becomes search 1033 1 text search 
 shot search search-none
 end_case
 
+# The port list from the settings dialog's system menu, with COM7 mapped to the
+# simulator's pseudo-terminal as a USB serial adapter would be; the fourth row
+# (COM1 to COM3 are the prefix's own, COM4 is unmapped) is COM7, and it is chosen.
+start_apsim --serial --loader-length 1024
+map_com 7
+start_updater
+drive wait settings sysmenu settings 48 wait ports move ports 40 40 key ports 1034 40 key ports 1034 40 \
+      key ports 1034 40 key ports 1034 40 becomes ports 1 1
+shot ports ports
+drive click ports 1 wait settings
+shot settings settings-port-chosen
+end_case
+
 # A port that cannot be opened, and a command line that is not valid.
 start_updater -f com4
 drive wait password click password 1 wait box

@@ -4,6 +4,8 @@
 // loads the module.
 #include <gtest/gtest.h>
 
+#include "res/texts.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +17,9 @@
 
 namespace quorsel::testing {
 namespace {
+
+// The terminal's lines after the invalid-arguments line for "-x".
+const std::string INVALID_X_LINES = std::string("-x: 'x' is not an option (letters: bepfzi)\n") + TEXT_USAGE + "\n";
 
 constexpr uint32_t MIB2 = 0x200000;
 constexpr uint32_t REGION_4_START = 0xB000;  // 2 MiB layout
@@ -166,7 +171,7 @@ TEST_F(DesktopChoiceTest, OffscreenLoadsTheModuleAndWithoutItTheTerminalIsUsed) 
                                    ShellQuote(updater_) + " -x </dev/null");
     EXPECT_EQ(alone.exitStatus, 2) << alone.out << alone.err;
     EXPECT_EQ(alone.err, std::string("quorsel: desktop module ") + MODULE + " not found in " + dir_.path() + " or " +
-                             QUORSEL_LIBDIR + TERMINAL_SUFFIX + "\n引数の指定が間違っています\n");
+                             QUORSEL_LIBDIR + TERMINAL_SUFFIX + "\n引数の指定が間違っています\n" + INVALID_X_LINES);
 }
 
 // Modules quorsel must not run: one of another interface version (without the
@@ -179,7 +184,7 @@ TEST_F(DesktopChoiceTest, ForeignOrUnsafeModulesAreRefusedForTheTerminal) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {BuildPath("foreign-modules/later/") + MODULE,
          "has no entry quorsel_desktop_run_v2 (built for another version of quorsel)"},
-        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 2)"},
+        {BuildPath("foreign-modules/refusing/") + MODULE, "does not take this updater's services (interface 3)"},
         {BuildPath(MODULE), "may be written by other users"},
     };
     for (const auto& [source, reason] : cases) {
@@ -191,7 +196,7 @@ TEST_F(DesktopChoiceTest, ForeignOrUnsafeModulesAreRefusedForTheTerminal) {
                                      ShellQuote(updater) + " -x </dev/null");
         EXPECT_EQ(run.exitStatus, 2) << run.err;
         EXPECT_EQ(run.err, "quorsel: desktop module " + module + " " + reason + TERMINAL_SUFFIX +
-                               "\n引数の指定が間違っています\n");
+                               "\n引数の指定が間違っています\n" + INVALID_X_LINES);
     }
 }
 

@@ -1,10 +1,40 @@
 #include "tests/e2e/e2e_support.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <system_error>
 
 namespace quorsel::testing {
+
+namespace {
+
+// Every updater these tests start keeps its run log in a folder of the test run's
+// own ($XDG_STATE_HOME/quorsel), never in the user's.
+class RunLogFolder : public ::testing::Environment {
+public:
+    void SetUp() override {
+        char folder[] = "/tmp/quorsel-e2e-state-XXXXXX";
+        if (::mkdtemp(folder) == nullptr) return;
+        folder_ = folder;
+        ::setenv("XDG_STATE_HOME", folder, 1);
+    }
+    void TearDown() override {
+        std::error_code error;
+        if (!folder_.empty()) std::filesystem::remove_all(folder_, error);
+    }
+
+private:
+    std::string folder_;
+};
+
+[[maybe_unused]] ::testing::Environment* const RUN_LOG_FOLDER = ::testing::AddGlobalTestEnvironment(new RunLogFolder);
+
+}  // namespace
 
 std::string BuildPath(const std::string& name) { return std::string(QUORSEL_BUILD_DIR) + "/" + name; }
 

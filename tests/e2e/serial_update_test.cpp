@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <csignal>
 #include <optional>
 #include <ostream>
@@ -151,6 +152,8 @@ protected:
             const std::string device = n == com && apsim_.device().size() > 0 ? apsim_.device() : NoPort();
             child.setEnv.push_back("QUORSEL_COM" + std::to_string(n) + "=" + device);
         }
+        // The run log goes into the test's folder, not the user's.
+        child.setEnv.push_back("XDG_STATE_HOME=" + dir_.File("state"));
         child.setEnv.insert(child.setEnv.end(), env.begin(), env.end());
         // The terminal front-end, whatever display the test runs under.
         child.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
@@ -297,6 +300,34 @@ TEST_F(SerialUpdateTest, AFailedRunLeavesThePortUsableForTheNext) {
     ChildResult right = Update({"-b", "com1"}, std::string(PASSWORD) + "\n");
     EXPECT_EQ(right.exitStatus, 0) << right.out << right.err << apsim_.Log();
     ExpectFlash({REGION_0});
+}
+
+// A device path on the command line: the simulator's pseudo-terminal itself, no
+// QUORSEL_COMn involved. Each run appends its record to the day's log, and a
+// failed run names that file.
+TEST_F(SerialUpdateTest, DevicePathOnTheCommandLineAndTheRunLog) {
+    Pack(100);
+    StartSimulator();
+    ASSERT_EQ(apsim_.device().rfind("/dev/", 0), 0u) << apsim_.device();
+    ChildResult wrong = Update({"-b", apsim_.device()}, "not-it\n", 0);
+    EXPECT_EQ(wrong.exitStatus, 23) << wrong.out << wrong.err << apsim_.Log();
+    const std::string logFolder = dir_.File("state") + "/quorsel";
+    EXPECT_NE(wrong.err.find("quorsel: the run's log: " + logFolder + "/quorsel-"), std::string::npos) << wrong.err;
+    ChildResult right = Update({"-b", apsim_.device(), "115200"}, std::string(PASSWORD) + "\n", 0);
+    EXPECT_EQ(right.exitStatus, 0) << right.out << right.err << apsim_.Log();
+    EXPECT_EQ(right.err.find("the run's log"), std::string::npos) << "only a failure names the log";
+    ExpectFlash({REGION_0});
+
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(logFolder)) files.push_back(entry.path().string());
+    ASSERT_EQ(files.size(), 1u);
+    const std::vector<uint8_t> bytes = ReadFile(files[0]);
+    const std::string log(bytes.begin(), bytes.end());
+    EXPECT_NE(log.find("job: serial " + apsim_.device() + ", 115200 baud, regions 0\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("outcome: 279 STATUS_BAD_PASSWORD\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("outcome: 278 STATUS_COMPLETE\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find(PASSWORD), std::string::npos) << log;
+    EXPECT_EQ(log.find("not-it"), std::string::npos) << log;
 }
 
 struct LoaderFault {

@@ -97,11 +97,46 @@ INSTANTIATE_TEST_SUITE_P(
                       PromptCase{"FormTransportEnd", {}, {}, TEXT_FORM_TRANSPORT, CTRL_D, 1},
                       PromptCase{"FormLanAddressCtrlC", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_C, 1},
                       PromptCase{"FormLanAddressEnd", {}, {"1"}, TEXT_IP_ADDRESS, CTRL_D, 1},
-                      PromptCase{"FormSerialPortCtrlC", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_C, 1},
-                      PromptCase{"FormSerialPortEnd", {}, {"2"}, TEXT_FORM_COM_PORT, CTRL_D, 1},
+                      PromptCase{"FormSerialPortCtrlC", {}, {"2"}, TEXT_FORM_SERIAL_PORT, CTRL_C, 1},
+                      PromptCase{"FormSerialPortEnd", {}, {"2"}, TEXT_FORM_SERIAL_PORT, CTRL_D, 1},
                       PromptCase{"PasswordCtrlC", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_C, 32},
                       PromptCase{"PasswordEnd", {"-f", "com1"}, {}, TEXT_PASSWORD_PROMPT, CTRL_D, 32}),
     [](const ::testing::TestParamInfo<PromptCase>& param) { return std::string(param.param.name); });
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+// An answer that cannot be taken asks the same question again with the reason, and
+// the default stays the last valid value: the form does not start over.
+TEST_F(TerminalTest, InvalidAnswersAreAskedAgainWithTheReason) {
+    TerminalProcess updater;
+    ASSERT_TRUE(updater.Start(Updater({})));
+    ASSERT_TRUE(updater.Type("3\r"));
+    ASSERT_TRUE(updater.WaitForScreen("3: answer 1 or 2", SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type("1\r"));
+    ASSERT_TRUE(updater.WaitForScreen(std::string(TEXT_IP_ADDRESS) + " [192.168.1.254]", SCREEN_WAIT));
+    ASSERT_TRUE(updater.Type("999.1.1.1\r"));
+    ASSERT_TRUE(updater.WaitForScreen("999.1.1.1: not an IPv4 address", SCREEN_WAIT)) << updater.Screen();
+    ASSERT_TRUE(updater.Type(CTRL_C));
+    const std::optional<int> status = updater.Wait(RUN_LIMIT);
+    ASSERT_TRUE(status.has_value()) << updater.Screen();
+    EXPECT_EQ(*status, 1);
+    EXPECT_EQ(Occurrences(updater.Screen(), TEXT_FORM_TRANSPORT), 2u) << updater.Screen();
+    EXPECT_EQ(Occurrences(updater.Screen(), std::string(TEXT_IP_ADDRESS) + " [192.168.1.254]"), 2u)
+        << updater.Screen();
+
+    TerminalProcess serial;
+    ASSERT_TRUE(serial.Start(Updater({})));
+    ASSERT_TRUE(serial.Type("2\r"));
+    ASSERT_TRUE(serial.Type("com257\r"));
+    ASSERT_TRUE(serial.WaitForScreen("com257: not a serial port", SCREEN_WAIT)) << serial.Screen();
+    ASSERT_TRUE(serial.Type(CTRL_D));
+    ASSERT_TRUE(serial.Wait(RUN_LIMIT).has_value()) << serial.Screen();
+    EXPECT_EQ(Occurrences(serial.Screen(), std::string(TEXT_FORM_SERIAL_PORT) + " [COM1]"), 2u) << serial.Screen();
+}
 
 // A LAN run on the terminal, inside the network namespace at the default address.
 // The password is read without echo; one of 16 bytes and one with a character that

@@ -3,20 +3,21 @@
 // each row ends, the stop switch's network, the target plan, the report and the
 // exit status.
 #include "engine/fleet/fleet.h"
+#include "engine/run_log.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "engine/fleet/fleet_report.h"
@@ -198,6 +199,28 @@ TEST_F(FleetTest, ARolloutRunsBatchByBatchAndStopsBeyondItsFailureBound) {
         EXPECT_EQ(entries[i].result, FleetResult::STOPPED_BEFORE_START) << i;
         EXPECT_EQ(entries[i].reason, "not started: 2 failed, more than --max-fail 1");
     }
+}
+
+// The fleet's runs, at once, each append one record for their access point to the
+// same run log.
+TEST_F(FleetTest, EveryAccessPointGetsOneRecordInTheRunLog) {
+    AccessPoint({10, 0, 0, 10}, "KRV001", true);
+    AccessPoint({10, 0, 0, 11}, "KRV001", false);
+    RunLog log(dir_.File("logs"));
+    settings_.run.log = &log;
+    settings_.jobs = 2;
+    Fleet fleet(settings_, {Target({10, 0, 0, 10}, "", 0, false), Target({10, 0, 0, 11}, "", 0, false)}, network_,
+                counter_);
+    fleet.Run();
+    std::ifstream in(log.LastFile(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t records = 0;
+    for (size_t at = text.find("=== run "); at != std::string::npos; at = text.find("=== run ", at + 1)) ++records;
+    EXPECT_EQ(records, 2u) << text;
+    EXPECT_NE(text.find("job: LAN 10.0.0.10, regions 4 5\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("job: LAN 10.0.0.11, regions 4 5\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("outcome: 278 STATUS_COMPLETE\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("outcome: 279 STATUS_BAD_PASSWORD\n"), std::string::npos) << text;
 }
 
 TEST_F(FleetTest, StopBeforeTheStartLeavesEveryTargetNotStarted) {

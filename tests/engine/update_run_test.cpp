@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/le_bytes.h"
+#include "engine/run_log.h"
 #include "image/checksums.h"
 #include "tests/support/container_builder.h"
 #include "tests/support/fake_network.h"
@@ -303,6 +308,126 @@ TEST_F(UpdateRunTest, PortThatCannotBeOpenedEndsWithAbort) {
     ports_.FailOpens(SerialOpenError::OpenFailed);
     EXPECT_EQ(Run(Settings(1, 0x0001)), STATUS_ABORTED);
     EXPECT_TRUE(sink_.entries().back().posted);
+}
+
+}  // namespace
+}  // namespace quorsel
+
+namespace quorsel {
+namespace {
+
+// --- The run log ---
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string HexOf(uint32_t value, const char* format) {
+    char text[16];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+class RunLogTest : public UpdateRunTest {
+protected:
+    // What the log holds after one run with this password, checked for the
+    // password and its digest in every spelling a record could hold them.
+    std::string LoggedRun(RunSettings settings, StatusCode expected) {
+        password_.answer = std::string(PASSWORD);
+        RunLog log(dir_.File("logs"));
+        settings.log = &log;
+        EXPECT_EQ(Run(settings), expected);
+        EXPECT_FALSE(log.LastFile().empty());
+        const std::string text = ReadText(log.LastFile());
+        EXPECT_EQ(text.find(PASSWORD), std::string::npos);
+        const uint32_t digest = PasswordDigest(PASSWORD);
+        for (const char* format : {"%08x", "%08X", "%x", "%u"}) {
+            EXPECT_EQ(text.find(HexOf(digest, format)), std::string::npos) << format;
+        }
+        return text;
+    }
+    static constexpr const char* PASSWORD = "Secr3tPw";
+};
+
+TEST_F(RunLogTest, CompletedRunIsOneRecordWithFirmwareJobRangesCodesAndOutcome) {
+    MakeContainer(MIB2, "KRV001");
+    Inquiry("KRV0012\n");
+    RangePeer(0xD000);
+    const std::string text = LoggedRun(Settings(0, 0x0010), STATUS_COMPLETE);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '='), 3) << "one record: " << text;
+    EXPECT_NE(text.find("program: Quorsel Version 1.0"), std::string::npos) << text;
+    EXPECT_NE(text.find("firmware: model KRV001, container sha256 "), std::string::npos) << text;
+    const size_t sha = text.find("sha256 ") + 7;
+    EXPECT_EQ(text.substr(sha, 64).find_first_not_of("0123456789abcdef"), std::string::npos) << text;
+    EXPECT_NE(text.find("job: LAN 192.168.1.254, regions 4\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("range: start 0xB000 length 0xD000\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 256 STATUS_CONNECTING\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" 258 STATUS_WRITING\n"), std::string::npos) << text;
+    // A run of the same code is one line with its count and last time.
+    EXPECT_NE(text.find(" 266 STATUS_PROGRESS x14 until "), std::string::npos) << text;
+    EXPECT_EQ(text.find("diagnostic:"), std::string::npos) << text;
+    EXPECT_NE(text.find("outcome: 278 STATUS_COMPLETE\n"), std::string::npos) << text;
+}
+
+TEST_F(RunLogTest, FailedRunRecordsTheDiagnosticAndTheFailure) {
+    MakeContainer(MIB2, "KRV001");
+    ports_.PrepareLines([&](FakeSerialLine& line) { PlayAccessPoint(line, "EB", nullptr); });
+    RunSettings settings = Settings(1, 0x0001);
+    settings.portName = "COM7";
+    const std::string text = LoggedRun(settings, STATUS_BAD_PASSWORD);
+    ASSERT_EQ(ports_.opens().size(), 1u);
+    EXPECT_EQ(ports_.opens()[0].name, "COM7");
+    EXPECT_NE(text.find("job: serial COM7, 9600 baud, regions 0\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\ndiagnostic: "), std::string::npos) << text;
+    EXPECT_EQ(text.find("\ndiagnostic: " + sink_.diagnostics().at(0) + "\n") != std::string::npos, true) << text;
+    EXPECT_NE(text.find(" 277 STATUS_ERASING\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("outcome: 279 STATUS_BAD_PASSWORD\n"), std::string::npos) << text;
+}
+
+TEST_F(RunLogTest, UnwritableFolderLeavesTheRunAsItIs) {
+    MakeContainer(MIB2, "KRV001");
+    {
+        std::ofstream blocker(dir_.File("blocked"));  // a file where the folder should be
+    }
+    RunLog log(dir_.File("blocked") + "/logs");
+    RunSettings settings = Settings(0, 0x0010);
+    settings.log = &log;
+    network_.AddRefusal();
+    EXPECT_EQ(Run(settings), STATUS_CONNECT_FAILED);
+    EXPECT_TRUE(log.LastFile().empty());
+    EXPECT_EQ(sink_.codes(), (std::vector<StatusCode>{STATUS_CONNECTING, STATUS_CONNECT_FAILED}));
+}
+
+TEST(RunLogFiles, OneFilePerDayAndOnlyTheLastThirtyDaysKept) {
+    testing::TempDir dir;
+    RunLog log(dir.path());
+    const auto today = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
+    auto dayFile = [&](std::chrono::sys_days day) {
+        const std::chrono::year_month_day date{day};
+        char name[40];
+        std::snprintf(name, sizeof name, "quorsel-%04d-%02u-%02u.log", static_cast<int>(date.year()),
+                      static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+        return dir.File(name);
+    };
+    for (const std::string& path : {dayFile(today - std::chrono::days(30)), dayFile(today - std::chrono::days(29)),
+                                    dir.File("notes.txt")}) {
+        std::ofstream(path) << "old\n";
+    }
+    RunLogRecord record;
+    record.started = std::chrono::system_clock::now();
+    record.outcome = STATUS_COMPLETE;
+    for (int run = 0; run < 2; ++run) {
+        const std::optional<std::string> written = log.Append(record);
+        ASSERT_TRUE(written.has_value());
+        EXPECT_TRUE(std::filesystem::equivalent(*written, dayFile(today))) << *written;
+    }
+    const std::string text = ReadText(dayFile(today));
+    EXPECT_EQ(text.find("=== run "), 0u);
+    EXPECT_NE(text.find("=== run ", 1), std::string::npos) << "the second record goes into the same file";
+    EXPECT_FALSE(std::ifstream(dayFile(today - std::chrono::days(30))).good()) << "31 days old";
+    EXPECT_TRUE(std::ifstream(dayFile(today - std::chrono::days(29))).good()) << "the 30th day is kept";
+    EXPECT_TRUE(std::ifstream(dir.File("notes.txt")).good()) << "other files stay";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Command-line grammar: program path, option letters, connection, baud rate, limits.
 #include "job/command_line.h"
 
+#include "engine/serial_line.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorsel {
@@ -25,6 +28,7 @@ struct ExpectedJob {
     uint32_t comIndex;
     uint32_t baudRate;
     std::string addressText;
+    std::string portName = {};
 };
 
 struct Case {
@@ -55,6 +59,11 @@ ExpectedJob Serial(uint16_t flags, uint32_t comIndex = 0, uint32_t baud = DEFAUL
     return {flags, TRANSPORT_SERIAL, comIndex, baud, DEFAULT_ADDRESS_TEXT};
 }
 
+// A port other than COM1..COM4: the job names it, comIndex keeps its default.
+ExpectedJob NamedPort(uint16_t flags, std::string name, uint32_t baud = DEFAULT_BAUD_RATE) {
+    return {flags, TRANSPORT_SERIAL, 0, baud, DEFAULT_ADDRESS_TEXT, std::move(name)};
+}
+
 Case Valid(std::string arguments, int result, ExpectedJob job) {
     return {std::move(arguments), result, std::move(job)};
 }
@@ -76,6 +85,7 @@ TEST_P(CommandLineCase, GivesResultAndJob) {
         EXPECT_EQ(job.comIndex, c.job->comIndex);
         EXPECT_EQ(job.baudRate, c.job->baudRate);
         EXPECT_EQ(job.addressText, c.job->addressText);
+        EXPECT_EQ(job.portName, c.job->portName);
     }
 }
 
@@ -135,10 +145,20 @@ INSTANTIATE_TEST_SUITE_P(
                       Valid("-z com4 38400", COMMAND_LINE_COMPLETE, Serial(0x0020, 3, 38400)),
                       Valid("-z com4 57600", COMMAND_LINE_COMPLETE, Serial(0x0020, 3, 57600)),
                       Valid("-z com4 115200", COMMAND_LINE_COMPLETE, Serial(0x0020, 3, 115200)),
-                      Invalid("-f com5"), Invalid("-f com0"), Invalid("-f com"), Invalid("-f com10"),
+                      Invalid("-f com0"), Invalid("-f com"),
                       Invalid("-f com1x"), Invalid("-f xcom1"), Invalid("-f com1 4800"),
                       Invalid("-f com1 09600"), Invalid("-f com1 230400"), Invalid("-f com1 115200x"),
                       Invalid("-f com1 9600.0"), Invalid("-f com1 com2")));
+
+// COM5 to COM256 in any case are named ports; the number has no leading zero.
+INSTANTIATE_TEST_SUITE_P(
+    PortsBeyondCom4, CommandLineCase,
+    ::testing::Values(Valid("-f com5", COMMAND_LINE_COMPLETE, NamedPort(0x0010, "COM5")),
+                      Valid("-f COM12", COMMAND_LINE_COMPLETE, NamedPort(0x0010, "COM12")),
+                      Valid("-b cOm256 9600", COMMAND_LINE_COMPLETE, NamedPort(0x0001, "COM256", 9600)),
+                      Valid("x com10", COMMAND_LINE_COMPLETE, NamedPort(0x0030, "COM10")),
+                      Invalid("-f com257"), Invalid("-f com1000"), Invalid("-f com05"),
+                      Invalid("-f com5 4800"), Invalid("-f com7 9600 x")));
 
 INSTANTIATE_TEST_SUITE_P(
     LanConnection, CommandLineCase,
@@ -194,6 +214,56 @@ INSTANTIATE_TEST_SUITE_P(
                       Invalid(std::string(20, 'x') + " com1"),
                       Invalid("-f com1 " + std::string(20, '9')),
                       Invalid("-f 1.2.3.4.5678901234567")));
+
+// A device path names the port where the platform has them; longer than other
+// tokens may be. Elsewhere it is no connection at all.
+TEST(CommandLineDevicePath, TakenWhereThePlatformHasDevicePaths) {
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    for (const std::string& path : {std::string("/dev/ttyUSB0"), byId}) {
+        UpdateJob job;
+        std::string programPath;
+        const int result = ParseCommandLine(std::string(QUOTED_PROGRAM) + " -f " + path + " 57600", job, programPath);
+        if (!SerialDevicePathsAccepted()) {
+            EXPECT_EQ(result, COMMAND_LINE_INVALID) << path;
+            continue;
+        }
+        EXPECT_EQ(result, COMMAND_LINE_COMPLETE) << path;
+        EXPECT_EQ(job.transport, TRANSPORT_SERIAL);
+        EXPECT_EQ(job.portName, path);
+        EXPECT_EQ(job.baudRate, 57600u);
+    }
+    for (const char* refused : {"/dev/", "/tmp/ttyUSB0", "dev/ttyUSB0"}) {
+        UpdateJob job;
+        std::string programPath;
+        EXPECT_EQ(ParseCommandLine(std::string(QUOTED_PROGRAM) + " -f " + refused, job, programPath),
+                  COMMAND_LINE_INVALID)
+            << refused;
+    }
+}
+
+// The line after "引数の指定が間違っています": the token, then what is wrong with it.
+TEST(CommandLineProblem, NamesTheTokenAndWhatIsWrong) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"-f 999.1.1.1", "999.1.1.1: not an IPv4 address"},
+        {"-f com257", "com257: " + SerialPortProblem()},
+        {"-x", "-x: 'x' is not an option (letters: bepfzi)"},
+        {"-be com1", "-be: b (region 0) cannot be combined with other regions"},
+        {"-f com7 4800", "4800: not a baud rate (9600, 19200, 38400, 57600, 115200)"},
+        {"-f 10.0.0.2 9600", "9600: a LAN update takes no baud rate"},
+        {"-b 10.0.0.2", "-b: region 0 (b) is written only over the serial line"},
+        {"-f com1 9600 x", "x: too many arguments (port, then baud rate)"},
+        {"-f 1.2.3.4.56789012", "1.2.3.4.56789012: longer than 15 characters"},
+    };
+    for (const auto& [arguments, problem] : cases) {
+        UpdateJob job;
+        std::string programPath;
+        std::string said;
+        EXPECT_EQ(ParseCommandLine(std::string(QUOTED_PROGRAM) + " " + arguments, job, programPath, &said),
+                  COMMAND_LINE_INVALID)
+            << arguments;
+        EXPECT_EQ(said, problem) << arguments;
+    }
+}
 
 // The program path: quoted or not, and the ".exe" rule.
 struct PathCase {

@@ -199,8 +199,17 @@ void FakeSerialPorts::PrepareLines(std::function<void(FakeSerialLine&)> prepare)
 }
 
 Result<std::unique_ptr<SerialLine>, SerialOpenError> FakeSerialPorts::Open(uint32_t comIndex, uint32_t baudRate) {
+    return Opened(OpenCall{comIndex, baudRate});
+}
+
+Result<std::unique_ptr<SerialLine>, SerialOpenError> FakeSerialPorts::OpenNamed(const std::string& name,
+                                                                                uint32_t baudRate) {
+    return Opened(OpenCall{0, baudRate, name});
+}
+
+Result<std::unique_ptr<SerialLine>, SerialOpenError> FakeSerialPorts::Opened(OpenCall call) {
     std::lock_guard<std::mutex> lock(mutex_);
-    opens_.push_back(OpenCall{comIndex, baudRate});
+    opens_.push_back(std::move(call));
     if (failure_) return Fail(*failure_);
     auto line = std::make_shared<FakeSerialLine>();
     if (prepare_) prepare_(*line);

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <string>
 #include <vector>
 
 #include "engine/serial_line.h"
@@ -95,6 +96,7 @@ public:
     struct OpenCall {
         uint32_t comIndex;
         uint32_t baudRate;
+        std::string name = {};  // OpenNamed's port; empty for Open
     };
 
     // Every later open fails with this error (nullopt: opens succeed).
@@ -103,12 +105,16 @@ public:
     void PrepareLines(std::function<void(FakeSerialLine&)> prepare);
 
     Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t comIndex, uint32_t baudRate) override;
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> OpenNamed(const std::string& name,
+                                                                   uint32_t baudRate) override;
 
     std::vector<OpenCall> opens() const;
     // The lines handed out, oldest first.
     std::vector<std::shared_ptr<FakeSerialLine>> lines() const;
 
 private:
+    Result<std::unique_ptr<SerialLine>, SerialOpenError> Opened(OpenCall call);
+
     mutable std::mutex mutex_;
     std::optional<SerialOpenError> failure_;
     std::function<void(FakeSerialLine&)> prepare_;

@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -255,11 +256,48 @@ TEST_F(SettingsDialogTest, CancelEscapeAndTheCloseBoxEndWithCancel) {
     EXPECT_EQ(job.addressText, "192.168.1.254") << "values from before the showing";
 }
 
+// A port from the list: COM1..COM4 check their radio, any other port unchecks all
+// four and names itself in the port group's caption until a radio is clicked.
+TEST_F(SettingsDialogTest, PortFromTheListSelectsSerialAndNamesAPortBeyondTheRadios) {
+    Open(TRANSPORT_LAN, 2);
+    dialog_.ApplyPortChoice(PortChoice{std::nullopt, "COM12"});
+    EXPECT_TRUE(Radio(ID_SERIAL_RADIO)->isChecked());
+    ExpectPortsEnabled(true);
+    for (int id : PORT_IDS) EXPECT_FALSE(Radio(id)->isChecked()) << id;
+    EXPECT_EQ(dialog_.portGroupBox()->title(), U("ポート (COM12)"));
+    dialog_.accept();
+    UpdateJob job = Taken();
+    EXPECT_EQ(job.transport, TRANSPORT_SERIAL);
+    EXPECT_EQ(job.portName, "COM12");
+
+    // Shown again with that job: still no radio, still the name.
+    dialog_.SetValues(job);
+    ShowAndActivate(dialog_);
+    for (int id : PORT_IDS) EXPECT_FALSE(Radio(id)->isChecked()) << id;
+    EXPECT_EQ(dialog_.portGroupBox()->title(), U("ポート (COM12)"));
+    QTest::mouseClick(Radio(PORT_IDS[1]), Qt::LeftButton);
+    EXPECT_EQ(dialog_.portGroupBox()->title(), U(TEXT_PORT_GROUP));
+    dialog_.accept();
+    EXPECT_EQ(Taken().portName, "");
+    EXPECT_EQ(Taken().comIndex, 1u);
+
+    Open(TRANSPORT_LAN);
+    dialog_.ApplyPortChoice(PortChoice{3u, ""});
+    EXPECT_TRUE(Radio(PORT_IDS[3])->isChecked());
+    EXPECT_EQ(dialog_.portGroupBox()->title(), U(TEXT_PORT_GROUP));
+}
+
 TEST_F(SettingsDialogTest, WindowMenuHasASeparatorThenTheVersionEntry) {
     QList<QAction*> actions = dialog_.windowMenu()->actions();
-    ASSERT_EQ(actions.size(), 4);
+    ASSERT_EQ(actions.size(), 6);
     EXPECT_EQ(actions[3], dialog_.searchAction());
     EXPECT_FALSE(actions[3]->isVisible()) << "no search was set up";
+    EXPECT_EQ(actions[4], dialog_.portsAction());
+    EXPECT_EQ(actions[4]->text(), U(TEXT_PORT_LIST_MENU));
+    EXPECT_FALSE(actions[4]->isVisible()) << "no port lister was set up";
+    EXPECT_EQ(actions[5], dialog_.logAction());
+    EXPECT_EQ(actions[5]->text(), U(TEXT_LOG_FOLDER_MENU));
+    EXPECT_FALSE(actions[5]->isVisible()) << "no log was set up";
     EXPECT_EQ(actions[0]->text(), U(TEXT_CLOSE_MENU));
     EXPECT_TRUE(actions[1]->isSeparator());
     EXPECT_EQ(actions[2], dialog_.aboutAction());

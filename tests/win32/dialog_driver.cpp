@@ -64,7 +64,7 @@ constexpr NamedText TEXTS[] = {
     QUORSEL_TEXT(IP_ADDRESS),       QUORSEL_TEXT(OK),               QUORSEL_TEXT(CANCEL),
     QUORSEL_TEXT(ABOUT_CAPTION),    QUORSEL_TEXT(ABOUT_VERSION),    QUORSEL_TEXT(SEARCH_CAPTION),
     QUORSEL_TEXT(SEARCH_PROGRESS),  QUORSEL_TEXT(SEARCH_NONE_FOUND), QUORSEL_TEXT(SEARCH_AGAIN),
-    QUORSEL_TEXT(PASSWORD_BAD_CHARACTER),
+    QUORSEL_TEXT(PASSWORD_BAD_CHARACTER), QUORSEL_TEXT(PORT_LIST_NONE),
 };
 #undef QUORSEL_TEXT
 
@@ -125,6 +125,7 @@ std::string KindOf(HWND window) {
     std::wstring caption = WindowText(window);
     if (GetDlgItem(window, CTL_LAN_RADIO)) return "settings";
     if (caption == Wide(quorsel::TEXT_SEARCH_CAPTION) && GetDlgItem(window, CTL_SEARCH_LIST)) return "search";
+    if (caption == Wide(quorsel::TEXT_PORT_LIST_CAPTION) && GetDlgItem(window, CTL_PORT_LIST)) return "ports";
     if (GetDlgItem(window, CTL_PROGRESS_BAR)) return "progress";
     if (GetDlgItem(window, CTL_STATUS_COMMAND)) return "power-on";
     if (caption == Wide(quorsel::TEXT_PASSWORD_CAPTION) && GetDlgItem(window, CTL_ADDRESS_EDIT)) return "password";

@@ -24,6 +24,7 @@
 #include "engine/fleet/fleet_report.h"
 #include "engine/fleet/fleet_targets.h"
 #include "engine/fleet/restart_watch.h"
+#include "engine/run_log.h"
 #include "engine/search/access_point_search.h"
 #include "image/container.h"
 #include "image/file_stream.h"
@@ -388,7 +389,10 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
         }
     }
 
+    // One record per access point in the same run log as the updater's own.
+    RunLog runLog(RunLogFolder());
     FleetSettings settings;
+    settings.run.log = &runLog;
     settings.jobs = options.jobs;
     settings.run.transport = TRANSPORT_LAN;
     settings.run.optionFlags = options.optionFlags;

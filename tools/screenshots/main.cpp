@@ -24,6 +24,7 @@
 #include "res/resource_ids.h"
 #include "ui/qt/password_dialog.h"
 #include "ui/qt/power_on_dialog.h"
+#include "ui/qt/port_dialog.h"
 #include "ui/qt/progress_dialog.h"
 #include "ui/qt/search_dialog.h"
 #include "ui/qt/settings_dialog.h"
@@ -161,6 +162,31 @@ int main(int argc, char** argv) {
         AboutDialog about;
         about.show();
         shooter.Save(about, "about");
+    }
+    {
+        // The port list with a sample of what Linux lists, one port chosen; then the
+        // settings dialog with a port beyond the four radios.
+        const std::vector<SerialPortEntry> sample = {
+            {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+             "FT232R USB UART (ftdi_sio), /dev/ttyUSB0"},
+            {"/dev/ttyACM0", "USB-Serial Controller (cdc_acm)"},
+            {"/dev/ttyS0", "serial8250"},
+        };
+        PortDialog ports([&sample] { return sample; });
+        ports.show();
+        ports.list()->setCurrentItem(ports.list()->topLevelItem(1));
+        ports.list()->setFocus();
+        shooter.Save(ports, "ports");
+        ports.hide();
+        PortDialog none([] { return std::vector<SerialPortEntry>(); });
+        none.show();
+        shooter.Save(none, "ports-none");
+        none.hide();
+        SettingsDialog settings;
+        settings.show();
+        settings.ApplyPortChoice(PortChoice{std::nullopt, "/dev/ttyACM0"});
+        shooter.Save(settings, "settings-port-chosen");
+        settings.hide();
     }
     {
         ProgressDialog progress({192, 168, 1, 254}, QString::fromLatin1(APP_TITLE));

@@ -51,6 +51,8 @@ bool DesktopFrontend::AskSettings(UpdateJob& job) {
     if (!settings_) {
         settings_ = std::make_unique<SettingsDialog>();
         settings_->SetSearch(search_);
+        if (listPorts_) settings_->SetPortLister(listPorts_);
+        settings_->SetRunLog(log_);
     }
     settings_->SetValues(job);
     if (settings_->exec() != RESULT_OK) return false;

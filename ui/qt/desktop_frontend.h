@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/run_log.h"
+#include "engine/serial_port_list.h"
 #include "job/startup.h"
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
@@ -32,6 +34,10 @@ public:
 
     // The search behind the settings dialog's search entry (none: no entry).
     void SetSearch(SearchRunner::Search search) { search_ = std::move(search); }
+    // The ports behind the settings dialog's port-list entry (none: no entry).
+    void SetPortLister(std::function<std::vector<SerialPortEntry>()> lister) { listPorts_ = std::move(lister); }
+    // The log whose folder the settings dialog's log entry opens (none: no entry).
+    void SetRunLog(RunLog* log) { log_ = log; }
 
     void ShowStartupError(const char* text) override;
     // One showing of the settings dialog; the same dialog serves every showing.
@@ -47,6 +53,8 @@ private:
     SerialPorts& serialPorts_;
     Sleep sleep_;
     SearchRunner::Search search_;
+    std::function<std::vector<SerialPortEntry>()> listPorts_;
+    RunLog* log_ = nullptr;
     std::unique_ptr<SettingsDialog> settings_;
 };
 

@@ -7,6 +7,7 @@
 #include "job/startup.h"
 #include "ui/qt/desktop_frontend.h"
 #include "ui/qt/template_dialog.h"
+#include "engine/serial_port_list.h"
 #include "ui/default_search.h"
 
 namespace quorsel {
@@ -19,7 +20,7 @@ constexpr const char* DEFAULT_PROGRAM_NAME = "quorsel";
 
 int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
                const std::string& commandLine, const std::string& executablePath, ProbeNetwork& probeNetwork,
-               const std::string& firmwareModel) {
+               const std::string& firmwareModel, RunLog* log) {
     std::string program = argc > 0 && argv[0] != nullptr ? argv[0] : DEFAULT_PROGRAM_NAME;
     std::vector<char> programBuffer(program.begin(), program.end());
     programBuffer.push_back('\0');
@@ -31,7 +32,9 @@ int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts
 
     DesktopFrontend frontend(ApplicationTitle(program.c_str()), network, serialPorts);
     frontend.SetSearch(DefaultSearch(probeNetwork, firmwareModel));
-    return RunStartup(frontend, network, commandLine, executablePath, timeouts);
+    frontend.SetPortLister(ListSerialPorts);
+    frontend.SetRunLog(log);
+    return RunStartup(frontend, network, commandLine, executablePath, timeouts, log);
 }
 
 }  // namespace quorsel

@@ -6,6 +6,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
+#include "engine/run_log.h"
 #include "engine/search/probe_network.h"
 #include "engine/serial_line.h"
 
@@ -17,6 +18,6 @@ namespace quorsel {
 // probeNetwork and marks the access points of firmwareModel (may be empty).
 int RunDesktop(int argc, char** argv, Network& network, SerialPorts& serialPorts, PeerTimeouts timeouts,
                const std::string& commandLine, const std::string& executablePath, ProbeNetwork& probeNetwork,
-               const std::string& firmwareModel);
+               const std::string& firmwareModel, RunLog* log = nullptr);
 
 }  // namespace quorsel

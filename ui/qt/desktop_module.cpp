@@ -22,7 +22,7 @@ extern "C" __attribute__((visibility("default"))) int quorsel_desktop_run_v2(
     try {
         return RunDesktop(services->argc, services->argv, *services->network, *services->serialPorts,
                           *services->timeouts, services->commandLine, services->executablePath,
-                          *services->probeNetwork, services->firmwareModel);
+                          *services->probeNetwork, services->firmwareModel, services->runLog);
     } catch (...) {
         return EXIT_USER_ENDED;
     }

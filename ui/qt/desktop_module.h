@@ -12,11 +12,12 @@
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
 #include "engine/search/probe_network.h"
+#include "engine/run_log.h"
 #include "engine/serial_line.h"
 
 namespace quorsel {
 
-constexpr uint32_t DESKTOP_MODULE_INTERFACE = 2;
+constexpr uint32_t DESKTOP_MODULE_INTERFACE = 3;
 constexpr const char* DESKTOP_MODULE_FILE = "quorsel-desktop.so";
 constexpr const char* DESKTOP_MODULE_ENTRY = "quorsel_desktop_run_v2";
 // What the entry returns when it does not take the services it was given (another
@@ -37,6 +38,7 @@ struct DesktopServices {
     const char* executablePath;  // zero-terminated, may be empty
     ProbeNetwork* probeNetwork;  // the sockets of the search for access points
     const char* firmwareModel;   // zero-terminated model code of the firmware file; empty when unreadable
+    RunLog* runLog;              // the run log; may be null (no log)
 };
 
 }  // namespace quorsel

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
@@ -11,6 +13,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+
+#include <cstdio>
 
 #include "res/texts.h"
 #include "ui/qt/search_dialog.h"
@@ -99,7 +103,7 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     auto* ok = Add(ID_OK_BUTTON, new QPushButton(Utf8(TEXT_OK)), {127, 124, 50, 14}, TAB_STOP);
     ok->setDefault(true);
     auto* cancel = Add(ID_CANCEL_BUTTON, new QPushButton(Utf8(TEXT_CANCEL)), {184, 124, 50, 14}, TAB_STOP);
-    Add(STATIC_ID, new QGroupBox(Utf8(TEXT_PORT_GROUP)), {30, 75, 149, 27});
+    portGroupBox_ = Add(STATIC_ID, new QGroupBox(Utf8(TEXT_PORT_GROUP)), {30, 75, 149, 27});
     Add(STATIC_ID, new QGroupBox(Utf8(TEXT_BAUD_GROUP)), {30, 113, 189, 28}, HIDDEN | DISABLED);
     Add(STATIC_ID, new QLabel(Utf8(TEXT_IP_ADDRESS)), {22, 27, 32, 8});
     FinishTemplate();
@@ -129,6 +133,67 @@ SettingsDialog::SettingsDialog(QWidget* parent)
     searchAction_ = windowMenu_->addAction(Utf8(TEXT_SEARCH_MENU));
     searchAction_->setVisible(false);
     connect(searchAction_, &QAction::triggered, this, &SettingsDialog::ShowSearch);
+    portsAction_ = windowMenu_->addAction(Utf8(TEXT_PORT_LIST_MENU));
+    portsAction_->setVisible(false);
+    connect(portsAction_, &QAction::triggered, this, &SettingsDialog::ShowPorts);
+    logAction_ = windowMenu_->addAction(Utf8(TEXT_LOG_FOLDER_MENU));
+    logAction_->setVisible(false);
+    connect(logAction_, &QAction::triggered, this, &SettingsDialog::OpenLogFolder);
+    // A radio clicked after a choice from the list replaces that port.
+    connect(portGroup_, &QButtonGroup::buttonClicked, this, [this](QAbstractButton*) {
+        portName.clear();
+        ShowPortCaption();
+    });
+}
+
+void SettingsDialog::SetPortLister(PortDialog::Lister lister) {
+    listPorts_ = std::move(lister);
+    portsAction_->setVisible(static_cast<bool>(listPorts_));
+}
+
+void SettingsDialog::SetRunLog(RunLog* log) {
+    log_ = log;
+    logAction_->setVisible(log_ != nullptr && !log_->folder().empty());
+}
+
+void SettingsDialog::ShowPortCaption() { portGroupBox_->setTitle(Utf8(PortGroupCaption(portName).c_str())); }
+
+void SettingsDialog::UncheckPortRadios() {
+    // An exclusive group keeps one button checked; let go of that for a moment.
+    portGroup_->setExclusive(false);
+    for (const RadioEntry& entry : PORT_RADIOS) Radio(entry.id)->setChecked(false);
+    portGroup_->setExclusive(true);
+}
+
+void SettingsDialog::ApplyPortChoice(const PortChoice& choice) {
+    Radio(ID_SERIAL_RADIO)->setChecked(true);  // its handler applies the serial enabling
+    EnableForSerial();
+    if (choice.comIndex) {
+        Radio(ID_COM1 + static_cast<int>(*choice.comIndex))->setChecked(true);
+        portName.clear();
+    } else {
+        UncheckPortRadios();
+        portName = choice.portName;
+    }
+    ShowPortCaption();
+}
+
+void SettingsDialog::ShowPorts() {
+    if (!listPorts_) return;
+    PortDialog ports(listPorts_, this);
+    if (ports.exec() != RESULT_OK || !ports.choice()) return;
+    ApplyPortChoice(*ports.choice());
+}
+
+void SettingsDialog::OpenLogFolder() {
+    if (log_ == nullptr) return;
+    log_->MakeFolder();
+    const QString folder = QString::fromStdString(log_->folder());
+    // Qt opens local folders through xdg-open; without it, the path is all there is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+        std::printf("%s\n", log_->folder().c_str());
+        std::fflush(stdout);
+    }
 }
 
 void SettingsDialog::SetSearch(SearchRunner::Search search) {
@@ -141,6 +206,7 @@ void SettingsDialog::SetValues(const UpdateJob& job) {
     addressText = job.addressText;
     comIndex = job.comIndex;
     baudRate = job.baudRate;
+    portName = job.portName;
 }
 
 void SettingsDialog::TakeValues(UpdateJob& job) const {
@@ -148,6 +214,7 @@ void SettingsDialog::TakeValues(UpdateJob& job) const {
     job.addressText = addressText;
     job.comIndex = comIndex;
     job.baudRate = baudRate;
+    job.portName = portName;
 }
 
 QRadioButton* SettingsDialog::Radio(int id) const { return controlAs<QRadioButton>(id); }
@@ -167,6 +234,8 @@ void SettingsDialog::Initialise() {
     }
     int port = comIndex >= 1 && comIndex <= 3 ? ID_COM1 + static_cast<int>(comIndex) : ID_COM1;
     Radio(port)->setChecked(true);
+    if (!portName.empty()) UncheckPortRadios();  // a port beyond the four radios
+    ShowPortCaption();
     int baud = ID_BAUD_115200;
     for (const BaudEntry& entry : BAUD_RADIOS) {
         if (entry.rate == baudRate) baud = entry.id;
@@ -201,6 +270,7 @@ void SettingsDialog::accept() {
     }
     addressText = text;
     comIndex = 0;
+    if (portGroup_->checkedButton() != nullptr) portName.clear();
     for (int index = 1; index <= 3; ++index) {
         if (Radio(ID_COM1 + index)->isChecked()) {
             comIndex = static_cast<uint32_t>(index);

@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/run_log.h"
 #include "job/update_job.h"
+#include "ui/qt/port_dialog.h"
 #include "ui/qt/template_dialog.h"
 #include "ui/search_runner.h"
 
 class QAction;
 class QButtonGroup;
 class QContextMenuEvent;
+class QGroupBox;
 class QLineEdit;
 class QMenu;
 class QRadioButton;
@@ -51,15 +54,27 @@ public:
     uint32_t comIndex = 0;
     std::string addressText = DEFAULT_ADDRESS_TEXT;
     uint32_t transport = TRANSPORT_LAN;
+    std::string portName;  // a port other than COM1..COM4; empty: comIndex
 
     // The window menu: a close entry, a separator, the version-box entry and the
     // search entry. It opens on a right click anywhere in the dialog.
     QMenu* windowMenu() const { return windowMenu_; }
     QAction* aboutAction() const { return aboutAction_; }
     QAction* searchAction() const { return searchAction_; }
+    QAction* portsAction() const { return portsAction_; }
+    QAction* logAction() const { return logAction_; }
+    QGroupBox* portGroupBox() const { return portGroupBox_; }
 
     // The search the search entry starts; without one the entry is not shown.
     void SetSearch(SearchRunner::Search search);
+    // The ports the port-list entry lists; without a lister the entry is not shown.
+    void SetPortLister(PortDialog::Lister lister);
+    // The log whose folder the log entry opens; without one the entry is not shown.
+    void SetRunLog(RunLog* log);
+    // What the port-list entry does with a choice: serial is selected; COM1..COM4
+    // check their radio; any other port unchecks all four and names itself in the
+    // port group's caption.
+    void ApplyPortChoice(const PortChoice& choice);
 
     void accept() override;
 
@@ -69,6 +84,10 @@ public slots:
     // Shows the search for access points modally; the access point chosen there
     // goes into the address edit, with the LAN update selected.
     void ShowSearch();
+    // Shows the port list modally and applies the port chosen there.
+    void ShowPorts();
+    // Opens the run log's folder (xdg-open); where nothing can open it, prints its path.
+    void OpenLogFolder();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -79,6 +98,8 @@ private:
     void EnableForLan();
     void EnableForSerial();
     QRadioButton* Radio(int id) const;
+    void ShowPortCaption();
+    void UncheckPortRadios();
 
     QLineEdit* edit_ = nullptr;
     QButtonGroup* transportGroup_ = nullptr;
@@ -87,7 +108,12 @@ private:
     QMenu* windowMenu_ = nullptr;
     QAction* aboutAction_ = nullptr;
     QAction* searchAction_ = nullptr;
+    QAction* portsAction_ = nullptr;
+    QAction* logAction_ = nullptr;
+    QGroupBox* portGroupBox_ = nullptr;
     SearchRunner::Search search_;
+    PortDialog::Lister listPorts_;
+    RunLog* log_ = nullptr;
 };
 
 }  // namespace quorsel

@@ -25,11 +25,6 @@ constexpr size_t TABLE_GAP = 2;
 constexpr const char* SEARCH_ANSWER = "?";
 constexpr size_t PASSWORD_MAX_BYTES = 15;
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // A pipe whose two ends are closed exactly once.
 class EventPipe {
 public:
@@ -103,6 +98,17 @@ std::optional<std::string> TerminalFrontend::Ask(const std::string& question, co
     return answer->empty() ? current : *answer;
 }
 
+void TerminalFrontend::ShowArgumentProblem(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "%s\n", problem.c_str());
+    std::fprintf(stderr, "%s\n", TEXT_USAGE);
+}
+
+void TerminalFrontend::Refuse(const std::string& why) {
+    std::string line = TEXT_FORM_ANSWER_REFUSED_FORMAT;
+    line.replace(line.find("%1"), 2, why);
+    PrintLine(line);
+}
+
 bool TerminalFrontend::AskSettings(UpdateJob& job) {
     for (;;) {
         auto choice = Ask(TEXT_FORM_TRANSPORT, job.transport == TRANSPORT_SERIAL ? "2" : "1");
@@ -115,38 +121,101 @@ bool TerminalFrontend::AskSettings(UpdateJob& job) {
             job.transport = TRANSPORT_SERIAL;
             break;
         }
+        Refuse(*choice + ": answer 1 or 2");
     }
-    if (job.transport == TRANSPORT_LAN) {
-        for (;;) {
-            auto text = Ask(TEXT_IP_ADDRESS, job.addressText);
-            if (!text) return false;
-            if (*text == SEARCH_ANSWER && search_) {
-                text = SearchAndPick(job.addressText);
+    return job.transport == TRANSPORT_LAN ? AskLanAddress(job) : AskSerialPort(job);
+}
+
+bool TerminalFrontend::AskLanAddress(UpdateJob& job) {
+    for (;;) {
+        auto text = Ask(TEXT_IP_ADDRESS, job.addressText);
+        if (!text) return false;
+        if (text->rfind(SEARCH_ANSWER, 0) == 0) {
+            // "?" alone searches this machine's subnets; "? 10.20.0.0/24 ..." those targets.
+            std::vector<std::string> targets;
+            size_t at = 1;
+            while (at < text->size()) {
+                const size_t from = text->find_first_not_of(' ', at);
+                if (from == std::string::npos) break;
+                const size_t to = std::min(text->find(' ', from), text->size());
+                targets.push_back(text->substr(from, to - from));
+                at = to;
+            }
+            const SearchRunner::Search search =
+                targets.empty() ? search_ : (targetSearch_ ? targetSearch_(targets) : SearchRunner::Search());
+            if (search) {
+                text = SearchAndPick(job.addressText, search);
                 if (!text) return false;
             }
-            // Like the dialog's edit: more than 15 characters cannot be taken.
-            if (text->size() <= ADDRESS_TEXT_MAX) {
-                job.addressText = *text;
-                return true;
-            }
         }
-    }
-    for (;;) {
-        std::string current = "COM" + std::to_string(job.comIndex < 4 ? job.comIndex + 1 : 1);
-        auto port = Ask(TEXT_FORM_COM_PORT, current);
-        if (!port) return false;
-        std::string name = Lower(*port);
-        if (name.size() == 1) name = "com" + name;
-        if (name.size() == 4 && name.compare(0, 3, "com") == 0 && name[3] >= '1' && name[3] <= '4') {
-            job.comIndex = static_cast<uint32_t>(name[3] - '1');
-            return true;
+        // Like the dialog's edit: more than 15 characters cannot be taken.
+        if (text->size() > ADDRESS_TEXT_MAX) {
+            Refuse(*text + ": longer than " + std::to_string(ADDRESS_TEXT_MAX) + " characters");
+            continue;
         }
+        std::array<uint8_t, 4> address{};
+        if (!ParseDottedAddress(*text, address)) {
+            Refuse(*text + ": not an IPv4 address");
+            continue;
+        }
+        job.addressText = *text;
+        return true;
     }
 }
 
-std::optional<std::string> TerminalFrontend::SearchAndPick(const std::string& current) {
+bool TerminalFrontend::AskSerialPort(UpdateJob& job) {
     for (;;) {
-        SearchModel model = RunSearch();
+        const std::string current = JobPortText(job);
+        auto port = Ask(TEXT_FORM_SERIAL_PORT, current);
+        if (!port) return false;
+        if (*port == SEARCH_ANSWER) {
+            port = ListAndPickPort(current);
+            if (!port) return false;
+        }
+        // A bare number is the COM port of that number.
+        std::string name = *port;
+        if (!name.empty() && name.size() <= 3 && name.find_first_not_of("0123456789") == std::string::npos) {
+            name = "COM" + name;
+        }
+        if (std::optional<PortChoice> choice = PortChoiceFor(name)) {
+            ApplyPortChoice(*choice, job);
+            return true;
+        }
+        Refuse(*port + ": " + SerialPortProblem());
+    }
+}
+
+std::optional<std::string> TerminalFrontend::ListAndPickPort(const std::string& current) {
+    for (;;) {
+        PortListModel model;
+        model.Load(listPorts_ ? listPorts_() : std::vector<SerialPortEntry>());
+        if (model.rows().empty()) {
+            PrintLine(model.StateText());
+            return current;
+        }
+        const auto& titles = PortColumnTitles();
+        size_t nameWidth = DisplayWidth(titles[PORT_COLUMN_NAME]);
+        for (const SerialPortEntry& row : model.rows()) nameWidth = std::max(nameWidth, DisplayWidth(row.name));
+        const size_t numberWidth = std::to_string(model.rows().size()).size() + 1;  // "12)"
+        PrintLine(PadTo("", numberWidth + TABLE_GAP) + PadTo(titles[PORT_COLUMN_NAME], nameWidth + TABLE_GAP) +
+                  titles[PORT_COLUMN_DESCRIPTION]);
+        for (size_t index = 0; index < model.rows().size(); ++index) {
+            const SerialPortEntry& row = model.rows()[index];
+            PrintLine(PadTo(std::to_string(index + 1) + ")", numberWidth + TABLE_GAP) +
+                      PadTo(row.name, nameWidth + TABLE_GAP) + row.description);
+        }
+        auto answer = Ask(TEXT_PORT_PICK_HINT, current);
+        if (!answer) return std::nullopt;
+        if (*answer == SEARCH_ANSWER) continue;
+        if (std::optional<size_t> row = RowNumber(*answer, model.rows().size())) return model.rows()[*row].name;
+        return answer;
+    }
+}
+
+std::optional<std::string> TerminalFrontend::SearchAndPick(const std::string& current,
+                                                           const SearchRunner::Search& search) {
+    for (;;) {
+        SearchModel model = RunSearch(search);
         PrintTable(model);
         auto answer = Ask(TEXT_SEARCH_PICK_HINT, current);
         if (!answer) return std::nullopt;
@@ -158,7 +227,7 @@ std::optional<std::string> TerminalFrontend::SearchAndPick(const std::string& cu
     }
 }
 
-SearchModel TerminalFrontend::RunSearch() {
+SearchModel TerminalFrontend::RunSearch(const SearchRunner::Search& search) {
     SearchModel model;
     EventPipe wake;
     if (!wake.ok()) {
@@ -169,7 +238,7 @@ SearchModel TerminalFrontend::RunSearch() {
         model.Apply(failed);
         return model;
     }
-    SearchRunner runner(search_, [&wake] { wake.Signal(); });
+    SearchRunner runner(search, [&wake] { wake.Signal(); });
     model.Start();
     PrintLine(model.StateText());
     // Ctrl-C stops the search, as it cancels a prompt; what was found stays.
@@ -247,6 +316,14 @@ int TerminalFrontend::RunProgress(const UpdateJob& job, const RunSettings& setti
     CAPThread worker;
     worker.Start(settings, services);
     StatusCode final = worker.Join();
+    if (final != STATUS_COMPLETE && settings.log != nullptr) {
+        const std::string file = settings.log->LastFile();
+        if (!file.empty()) {
+            std::string line = TEXT_LOG_FILE_FORMAT;
+            line.replace(line.find("%1"), 2, file);
+            std::fprintf(stderr, "%s\n", line.c_str());
+        }
+    }
     return ExitStatusFor(final);
 }
 

@@ -1,10 +1,13 @@
 #include "ui/win32/settings_dialog.h"
 
+#include <shellapi.h>
+
 #include <cstring>
 #include <iterator>
 
 #include "res/resource_ids.h"
 #include "texts_wide.h"
+#include "ui/port_model.h"
 #include "ui/win32/search_dialog.h"
 #include "ui/win32/wide_text.h"
 
@@ -35,6 +38,20 @@ std::string CutAnsi(const std::string& text, size_t maxBytes) {
     return text.substr(0, end);
 }
 
+// The group box among the dialog's children whose caption is text.
+HWND FindGroupBox(HWND dialog, const wchar_t* text) {
+    for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[16] = {};
+        GetClassNameW(child, className, static_cast<int>(std::size(className)));
+        if (lstrcmpiW(className, L"Button") != 0) continue;
+        if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) != BS_GROUPBOX) continue;
+        wchar_t caption[64] = {};
+        GetWindowTextW(child, caption, static_cast<int>(std::size(caption)));
+        if (lstrcmpW(caption, text) == 0) return child;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 AboutDialog::AboutDialog(HINSTANCE instance) : ModalDialog(instance, RES_ABOUT_DIALOG) {}
@@ -50,6 +67,7 @@ void SettingsDialog::SetValues(const UpdateJob& job) {
     addressText = job.addressText;
     comIndex = job.comIndex;
     baudRate = job.baudRate;
+    portName = job.portName;
 }
 
 void SettingsDialog::TakeValues(UpdateJob& job) const {
@@ -57,6 +75,7 @@ void SettingsDialog::TakeValues(UpdateJob& job) const {
     job.addressText = addressText;
     job.comIndex = comIndex;
     job.baudRate = baudRate;
+    job.portName = portName;
 }
 
 bool SettingsDialog::OnInitDialog() {
@@ -68,7 +87,12 @@ bool SettingsDialog::OnInitDialog() {
             AppendMenuW(menu, MF_STRING, SYSCMD_ABOUT, text);
         }
         if (search_) AppendMenuW(menu, MF_STRING, SYSCMD_SEARCH, WTEXT_SEARCH_MENU);
+        if (listPorts_) AppendMenuW(menu, MF_STRING, SYSCMD_PORTS, WTEXT_PORT_LIST_MENU);
+        if (log_ != nullptr && !log_->folder().empty()) {
+            AppendMenuW(menu, MF_STRING, SYSCMD_LOG_FOLDER, WTEXT_LOG_FOLDER_MENU);
+        }
     }
+    portGroup_ = FindGroupBox(window(), WTEXT_PORT_GROUP);
     SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
@@ -81,6 +105,8 @@ bool SettingsDialog::OnInitDialog() {
     }
     int port = comIndex == 1 ? CTL_COM2 : comIndex == 2 ? CTL_COM3 : comIndex == 3 ? CTL_COM4 : CTL_COM1;
     CheckDlgButton(window(), port, BST_CHECKED);
+    if (!portName.empty()) CheckDlgButton(window(), port, BST_UNCHECKED);  // a port beyond the four radios
+    ShowPortCaption();
     int baud = CTL_BAUD_115200;
     for (const BaudRadio& radio : BAUD_RADIOS) {
         if (radio.rate == baudRate) baud = radio.id;
@@ -128,6 +154,9 @@ void SettingsDialog::OnOK() {
     }
     addressText = text;
     comIndex = 0;
+    bool radioChecked = false;
+    for (int id = CTL_COM1; id <= CTL_COM4; ++id) radioChecked |= IsDlgButtonChecked(window(), id) == BST_CHECKED;
+    if (radioChecked) portName.clear();  // a radio checked after the list's choice wins
     if (IsDlgButtonChecked(window(), CTL_COM2) == BST_CHECKED) comIndex = 1;
     else if (IsDlgButtonChecked(window(), CTL_COM3) == BST_CHECKED) comIndex = 2;
     else if (IsDlgButtonChecked(window(), CTL_COM4) == BST_CHECKED) comIndex = 3;
@@ -160,6 +189,10 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& res
                 OnSerialClicked();
                 return true;
             }
+            if (LOWORD(wParam) >= CTL_COM1 && LOWORD(wParam) <= CTL_COM4 && !portName.empty()) {
+                portName.clear();  // a radio replaces the port chosen from the list
+                ShowPortCaption();
+            }
             return false;
         default:
             return false;
@@ -169,6 +202,14 @@ bool SettingsDialog::OnMessage(UINT message, WPARAM wParam, LPARAM, INT_PTR& res
 bool SettingsDialog::OnSysCommand(WPARAM command) {
     if ((command & 0xFFF0) == SYSCMD_SEARCH && search_) {
         ShowSearch();
+        return true;
+    }
+    if ((command & 0xFFF0) == SYSCMD_PORTS && listPorts_) {
+        ShowPorts();
+        return true;
+    }
+    if ((command & 0xFFF0) == SYSCMD_LOG_FOLDER && log_ != nullptr) {
+        OpenLogFolder();
         return true;
     }
     if ((command & 0xFFF0) != SYSCMD_ABOUT) return false;  // the default handling
@@ -186,6 +227,32 @@ void SettingsDialog::ShowSearch() {
         CheckRadioButton(window(), CTL_LAN_RADIO, CTL_SERIAL_RADIO, CTL_LAN_RADIO);
         EnableForLan();
     }
+}
+
+void SettingsDialog::ShowPorts() {
+    PortDialog ports(instance(), listPorts_);
+    if (ports.DoModal(window()) != IDOK || !ports.choice()) return;
+    const PortChoice& choice = *ports.choice();
+    CheckRadioButton(window(), CTL_LAN_RADIO, CTL_SERIAL_RADIO, CTL_SERIAL_RADIO);
+    EnableForSerial();
+    if (choice.comIndex) {
+        CheckRadioButton(window(), CTL_COM1, CTL_COM4, CTL_COM1 + static_cast<int>(*choice.comIndex));
+        portName.clear();
+    } else {
+        for (int id = CTL_COM1; id <= CTL_COM4; ++id) CheckDlgButton(window(), id, BST_UNCHECKED);
+        portName = choice.portName;
+    }
+    ShowPortCaption();
+}
+
+void SettingsDialog::ShowPortCaption() {
+    if (portGroup_ != nullptr) SetWindowTextW(portGroup_, WideText(PortGroupCaption(portName)).c_str());
+}
+
+void SettingsDialog::OpenLogFolder() {
+    log_->MakeFolder();  // Explorer opens no folder that is not there yet
+    const std::wstring folder = WideText(log_->folder());
+    ShellExecuteW(window(), L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 bool SettingsDialog::OnPaint() {

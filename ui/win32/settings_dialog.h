@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
+#include "engine/run_log.h"
 #include "job/update_job.h"
+#include "ui/win32/port_dialog.h"
 #include "ui/search_runner.h"
 #include "ui/win32/modal_dialog.h"
 
@@ -29,11 +31,16 @@ public:
     void TakeValues(UpdateJob& job) const;
     // The search behind the system menu's search entry (none: no entry).
     void SetSearch(SearchRunner::Search search) { search_ = std::move(search); }
+    // The ports behind the system menu's port-list entry (none: no entry).
+    void SetPortLister(PortDialog::Lister lister) { listPorts_ = std::move(lister); }
+    // The log whose folder the system menu's log entry opens (none: no entry).
+    void SetRunLog(RunLog* log) { log_ = log; }
 
     uint32_t baudRate = DEFAULT_BAUD_RATE;
     uint32_t comIndex = 0;
     std::string addressText;  // code page 932 bytes, at most 15
     uint32_t transport = TRANSPORT_LAN;
+    std::string portName;  // a port other than COM1..COM4; empty: comIndex
 
 protected:
     bool OnInitDialog() override;
@@ -56,9 +63,19 @@ private:
     // The search entry: the access point chosen goes into the address edit, with
     // the LAN update selected.
     void ShowSearch();
+    // The port-list entry: COM1..COM4 check their radio; any other port unchecks
+    // all four and names itself in the port group's caption. Serial is selected.
+    void ShowPorts();
+    // The log entry: the log's folder in Explorer.
+    void OpenLogFolder();
+    // The port group's caption for portName.
+    void ShowPortCaption();
 
     HICON icon_;
     SearchRunner::Search search_;
+    PortDialog::Lister listPorts_;
+    RunLog* log_ = nullptr;
+    HWND portGroup_ = nullptr;  // the "ポート" group box (the template gives it no id)
 };
 
 }  // namespace quorsel

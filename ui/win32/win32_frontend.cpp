@@ -17,6 +17,7 @@
 #include "ui/win32/message_box.h"
 #include "ui/win32/progress_dialog.h"
 #include "ui/win32/run_link.h"
+#include "engine/serial_port_list.h"
 #include "ui/win32/settings_dialog.h"
 
 namespace quorsel {
@@ -25,8 +26,9 @@ namespace {
 
 class Win32Frontend : public StartupFrontend {
 public:
-    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, SearchRunner::Search search)
-        : instance_(instance), network_(network), serialPorts_(serialPorts), search_(std::move(search)) {}
+    Win32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, SearchRunner::Search search,
+                  RunLog* log)
+        : instance_(instance), network_(network), serialPorts_(serialPorts), search_(std::move(search)), log_(log) {}
 
     void ShowStartupError(const char* text) override {
         if (std::strcmp(text, TEXT_SOCKET_INIT_FAILED) == 0) {
@@ -47,6 +49,8 @@ public:
         if (!settings_) {
             settings_ = std::make_unique<SettingsDialog>(instance_);
             settings_->SetSearch(search_);
+            settings_->SetPortLister(ListSerialPorts);
+            settings_->SetRunLog(log_);
         }
         settings_->SetValues(job);
         if (settings_->DoModal(nullptr) != IDOK) return false;
@@ -80,19 +84,21 @@ private:
     Network& network_;
     SerialPorts& serialPorts_;
     SearchRunner::Search search_;
+    RunLog* log_;
     std::unique_ptr<SettingsDialog> settings_;
 };
 
 }  // namespace
 
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                     std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search) {
+                     std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search,
+                     RunLog* log) {
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     // The message boxes' caption: the running file's name, cut by characters.
     SetApplicationTitle(executablePath);
-    Win32Frontend frontend(instance, network, serialPorts, std::move(search));
-    return RunStartup(frontend, network, commandLine, executablePath, timeouts);
+    Win32Frontend frontend(instance, network, serialPorts, std::move(search), log);
+    return RunStartup(frontend, network, commandLine, executablePath, timeouts, log);
 }
 
 }  // namespace quorsel

@@ -9,6 +9,7 @@
 
 #include "engine/lan_protocol.h"
 #include "engine/limits.h"
+#include "engine/run_log.h"
 #include "engine/serial_line.h"
 #include "ui/search_runner.h"
 
@@ -19,8 +20,10 @@ namespace quorsel {
 // line as UTF-8 (ProcessCommandLine); executablePath (UTF-8) the running file: the
 // container is read from it (when empty, from the path the command line names), and
 // its name without folders and extension is the message boxes' caption. search: the
-// search behind the settings dialog's system-menu entry.
+// search behind the settings dialog's system-menu entry. log, when given, gets the
+// run's record, and the settings dialog's system menu opens its folder.
 int RunWin32Frontend(HINSTANCE instance, Network& network, SerialPorts& serialPorts, const PeerTimeouts& timeouts,
-                     std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search);
+                     std::string_view commandLine, const std::string& executablePath, SearchRunner::Search search,
+                     RunLog* log = nullptr);
 
 }  // namespace quorsel

@@ -97,6 +97,17 @@ serial_two_ranges() {
     updater_ended_with 0 && flash_holds $((0x1000)) $((0x1000)) && flash_holds $((0xB000)) $((0xD000))
 }
 
+# A USB serial adapter's port beyond the four radios: COM7 on the command line is
+# opened as \\.\COM7. Region 0 alone, one power-on prompt.
+serial_com7() {
+  start_apsim --serial --loader-length 1024 --password demo --exit-after-ranges 1
+  map_com 7
+  start_updater -e com7
+  drive wait password set password 1004 demo click password 1 wait power-on gone power-on \
+        box COMPLETION_BOX icon status COMPLETE click progress 1 &&
+    updater_ended_with 0 && flash_holds $((0x1000)) $((0x1000))
+}
+
 # The boot code never answers: Cancel on the prompt ends the run ("処理を中断しました").
 serial_prompt_cancelled() {
   start_apsim --serial --loader-length 1024 --silent-at wake
@@ -276,6 +287,7 @@ run_case "LAN, started by its bare name through PATH from another folder" lan_st
 run_case "LAN, ANSI code page 1252: Japanese texts, password in code page 932" lan_code_page_1252
 run_case "LAN, caption of a firmware file named with 表" lan_caption_of_a_name_with_table
 run_case "serial, two ranges, two power-on prompts" serial_two_ranges
+run_case "serial, COM7 (beyond the four radios)" serial_com7
 run_case "serial, power-on prompt cancelled" serial_prompt_cancelled
 run_case "serial, port cannot be opened" serial_port_missing
 run_case "serial, port cannot be set up" serial_port_setup_fails

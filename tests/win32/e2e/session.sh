@@ -123,18 +123,20 @@ flash_holds() {
 # fails. So the server is started anew, a first program waits the start-up out, and
 # the case goes on only once dosdevices\com1 leads to the device. The server keeps
 # running to the end of the case, so the link stays.
-map_com1() {
-  local device
+# map_com N does the same for COMN (a USB adapter's COM7, say).
+map_com() {
+  local n=$1 device
   device=$(head -n 1 "$work/apsim.out")
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f >/dev/null 2>&1
+  wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$device" /f >/dev/null 2>&1
   restart_wineserver
   wine cmd /c exit >/dev/null 2>&1 || true
   for _ in $(seq 100); do
-    [ "$(readlink "$WINEPREFIX/dosdevices/com1" 2>/dev/null)" = "$device" ] && return 0
+    [ "$(readlink "$WINEPREFIX/dosdevices/com$n" 2>/dev/null)" = "$device" ] && return 0
     sleep 0.05
   done
-  ln -sfn "$device" "$WINEPREFIX/dosdevices/com1"
+  ln -sfn "$device" "$WINEPREFIX/dosdevices/com$n"
 }
+map_com1() { map_com 1; }
 
 . "$root/tests/win32/e2e/hold_open.sh"
 
