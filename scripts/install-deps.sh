@@ -3,7 +3,8 @@
 # need (nlohmann-json3-dev: the JSON of quorsel-scan and of quorsel-fleet's report;
 # libxcb1: quorsel's check of an X display; xvfb: the test with a real X
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
-# osslsigncode, openssl: scripts/sign-firmware.sh and its tests).
+# osslsigncode, openssl: scripts/sign-firmware.sh and its tests; ansible-core: the
+# tests of the Ansible collection in ansible/, which the Debian packages do not need).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -18,6 +19,7 @@ PACKAGES=(
   dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
   osslsigncode openssl
+  ansible-core
 )
 
 missing=()
