@@ -323,7 +323,7 @@ def main():
             regions=dict(type='str'),
             targets=dict(type='list', elements='str', required=True),
             password=dict(type='str', no_log=True),
-            password_file=dict(type='path'),
+            password_file=dict(type='path', no_log=False),
             jobs=dict(type='int'),
             batches=dict(type='list', elements='str'),
             max_fail=dict(type='str'),
@@ -378,9 +378,10 @@ def main():
             shutil.rmtree(scratch, ignore_errors=True)
 
     if fleet_report is None:
-        last = [line for line in stderr.splitlines() if line.strip()][-1:]
+        # The fleet's first line says why (a usage line may follow).
+        why = [line for line in stderr.splitlines() if line.strip()][:1]
         module.fail_json(msg='quorsel-fleet ended with exit status %d without a report%s'
-                         % (rc, ': ' + last[0] if last else ''), **result)
+                         % (rc, ': ' + why[0] if why else ''), **result)
 
     results = fleet_report.get('accessPoints') or []
     result['results'] = results
