@@ -351,6 +351,10 @@ def main():
     record = os.path.abspath(p['record'])
     p['record'] = record
     result = dict(changed=False, record=record, results=[])
+    try:
+        earlier = read_json(record)
+    except ValueError as e:
+        module.fail_json(msg='the record %s cannot be read: %s' % (record, e), **result)
 
     # Check mode keeps the dry run's report in a folder of its own and removes it.
     scratch = None
@@ -385,26 +389,25 @@ def main():
 
     results = fleet_report.get('accessPoints') or []
     result['results'] = results
+    # What this run did: an entry the fleet took over from the record unchanged is not new.
+    recorded = dict((e.get('address'), e) for e in (earlier or {}).get('accessPoints') or [])
+    ran = [e for e in results if e != recorded.get(e.get('address'))]
     if module.check_mode:
-        planned = [e['address'] for e in results if e.get('result') == 'planned']
+        planned = [e['address'] for e in ran if e.get('result') == 'planned']
         result['changed'] = bool(planned)
         result['msg'] = ('would update %d access point(s): %s' % (len(planned), ', '.join(planned))
                          if planned else 'nothing to update')
     else:
         try:
-            earlier = read_json(record)
-        except ValueError as e:
-            module.fail_json(msg='the record %s cannot be read: %s' % (record, e), **result)
-        try:
             write_atomically(record, merge_record(earlier, fleet_report))
         except OSError as e:
             module.fail_json(msg='the record %s cannot be written: %s' % (record, e), **result)
-        updated = [e['address'] for e in results if e.get('result') == 'updated']
-        result['changed'] = any(e.get('flashTouched') for e in results)
+        updated = [e['address'] for e in ran if e.get('result') == 'updated']
+        result['changed'] = any(e.get('flashTouched') for e in ran)
         result['msg'] = ('updated %d access point(s): %s' % (len(updated), ', '.join(updated))
                          if updated else 'nothing to update')
 
-    failed = failed_entries(results, p['targets'])
+    failed = failed_entries(ran, p['targets'])
     if failed or rc not in FLEET_EXIT_OK:
         result['msg'] = '%d access point(s) failed: %s' % (len(failed), describe(failed)) if failed else \
             'quorsel-fleet ended with exit status %d' % rc
