@@ -37,13 +37,15 @@ class MergeRecordTest(unittest.TestCase):
                           ('10.0.0.100', 'no-answer')])
         self.assertEqual(merged['firmware'], [FILE_A, FILE_B])  # 10.0.0.3's file stays listed
 
-    def test_an_entry_whose_file_now_holds_other_bytes_is_not_kept_as_updated_with_it(self):
+    def test_an_entry_whose_file_now_holds_other_bytes_keeps_the_digest_it_got(self):
         newer_a = dict(FILE_A, sha256='c' * 64)
         merged = quorsel_fleet.merge_record(report([FILE_A], [entry('10.0.0.2', 'updated')]),
                                             report([newer_a], [entry('10.0.0.5', 'updated')]))
-        self.assertIsNone(merged['accessPoints'][0]['firmware'])
-        self.assertIn('a' * 64, merged['accessPoints'][0]['reason'])
-        self.assertEqual(merged['firmware'], [newer_a])
+        # The fleet looks the digest up by the entry's file name, the first file of that name.
+        digest = dict((f['path'], f['sha256']) for f in reversed(merged['firmware']))
+        self.assertEqual([digest[e['firmware']] for e in merged['accessPoints']], ['a' * 64, 'c' * 64])
+        again = quorsel_fleet.merge_record(merged, report([FILE_A], [entry('10.0.0.5', 'updated')]))
+        self.assertEqual(len(again['firmware']), 2)  # the earlier files and their names do not pile up
 
 
 # Stands in for quorsel-fleet: keeps its arguments and what its password file held and how,

@@ -194,10 +194,15 @@ def address_key(entry):
         return (1, 0, address)
 
 
+def earlier_file_name(path, sha256):
+    return '%s (earlier file, sha256 %s)' % (path, sha256)
+
+
 def merge_record(record, report):
     """The record after a run: the run's report with, for every access point not in it, its
-    entry from the earlier record. An entry whose file's path now holds other bytes loses
-    its file, so that it is never taken as updated with the new one."""
+    entry from the earlier record. The fleet finds the digest of the file an access point got
+    by the file's path; when that path now holds other bytes, the earlier file is kept under
+    a name of its own, so that its access points are not taken as updated with the new one."""
     record = record or {}
     new_files = report.get('firmware') or []
     new_digests = dict((f.get('path'), f.get('sha256')) for f in new_files)
@@ -209,9 +214,9 @@ def merge_record(record, report):
             continue
         path = entry.get('firmware')
         if path in new_digests and path in old_files and old_files[path].get('sha256') != new_digests[path]:
-            entry = dict(entry)
-            entry['firmware'] = None
-            entry['reason'] = 'got the earlier file at %s (sha256 %s)' % (path, old_files[path].get('sha256'))
+            name = earlier_file_name(path, old_files[path].get('sha256'))
+            old_files[name] = dict(old_files[path], path=name)
+            entry = dict(entry, firmware=name)
         entries[entry['address']] = entry
     for entry in report.get('accessPoints') or []:
         # A copy written while the fleet ran may hold entries not ended yet.
