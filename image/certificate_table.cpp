@@ -3,6 +3,7 @@
 //   PE signature:    "PE\0\0", then the 20-byte file header (optional header size at 16)
 //   optional header: magic 0x10B (PE32) or 0x20B (PE32+); the count of data
 //                    directories and the directories follow at offsets that depend on it
+//   checksum:        at 64 in the optional header, for both magics
 //   directory 4:     the security directory; unlike the others, its address is a
 //                    file offset, not a virtual address
 #include "image/certificate_table.h"
@@ -27,6 +28,7 @@ constexpr uint32_t PE32_DIRECTORY_COUNT = 92;
 constexpr uint32_t PE32_PLUS_DIRECTORY_COUNT = 108;
 constexpr uint32_t DIRECTORY_ENTRY_SIZE = 8;
 constexpr uint32_t SECURITY_DIRECTORY = 4;
+constexpr uint32_t CHECKSUM_FIELD = 64;  // within the optional header, PE32 and PE32+ alike
 
 bool ReadAt(ByteSource& source, uint64_t offset, uint8_t* buffer, size_t n) {
     return source.Seek(offset) && source.Read(buffer, n) == n;
@@ -75,6 +77,8 @@ Result<std::optional<CertificateTable>, CertificateTableError> FindCertificateTa
     CertificateTable table;
     table.offset = LoadLe32(entry.data());
     table.size = LoadLe32(entry.data() + 4);
+    table.checksumOffset = optionalOffset + CHECKSUM_FIELD;
+    table.directoryEntryOffset = optionalOffset + entryOffset;
     if (table.offset == 0 && table.size == 0) {
         return none;
     }

@@ -16,6 +16,11 @@ namespace quorsel {
 struct CertificateTable {
     uint32_t offset = 0;  // file offset of its first byte
     uint32_t size = 0;
+    // File offsets of the two header fields that signing writes, so that a digest of
+    // the file leaves them out: the optional header's checksum (4 bytes) and the
+    // security directory entry (8 bytes).
+    uint64_t checksumOffset = 0;
+    uint64_t directoryEntryOffset = 0;
 };
 
 // Why a file's security directory cannot be accepted.

@@ -36,7 +36,7 @@
 #define CTL_PROGRESS_BAR 1024
 #define CTL_SEARCH_LIST 1030      // search: the access points found
 #define CTL_SEARCH_PROGRESS 1031  // search: the progress bar
-#define CTL_SEARCH_STATE 1032     // search: "検索中..." or the not-found line
+#define CTL_SEARCH_STATE 1032     // search: "検索中...", the not-found line or the subnets searched
 #define CTL_SEARCH_AGAIN 1033     // search: "再検索"
 
 // The system-menu command of the version box (its low four bits are free for the system).

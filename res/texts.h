@@ -78,6 +78,14 @@ inline constexpr const char* TEXT_SEARCH_FITS_MARK = "○";
 inline constexpr const char* TEXT_SEARCH_GENERATION_NEW = "新";
 inline constexpr const char* TEXT_SEARCH_GENERATION_OLD = "旧";
 inline constexpr const char* TEXT_SEARCH_NOT_ACCESS_POINT = "アクセスポイントではありません";
+// The search of the default targets left subnets out (more than 4096 addresses):
+// %1 is the subnets that were searched, "192.168.10.0/24, 172.17.0.0/22"
+inline constexpr const char* TEXT_SEARCH_SUBNETS_SEARCHED_FORMAT =
+    "アドレスが多すぎるため、次のサブネットだけを検索しました: %1";
+// quorsel-scan --verbose: why an address is not listed
+inline constexpr const char* TEXT_SEARCH_MISS_REFUSED = "接続を拒否されました";
+inline constexpr const char* TEXT_SEARCH_MISS_NO_ANSWER = "応答がありません";
+inline constexpr const char* TEXT_SEARCH_MISS_SILENT = "接続後に応答がありません";
 // Fleet update (quorsel-fleet): column headers besides the search's address, model and generation
 inline constexpr const char* TEXT_FLEET_STATE = "状態";
 inline constexpr const char* TEXT_FLEET_ELAPSED = "経過";
@@ -94,8 +102,28 @@ inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %
 inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
 // While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
 inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+// After the fleet's yes/no question (y, yes and はい are yes)
+inline constexpr const char* TEXT_FLEET_CONFIRM_CHOICES = " (y/N): ";
+// Above the recap after the table: one line per access point that was not updated
+inline constexpr const char* TEXT_FLEET_RECAP_HEADING = "更新されなかったアクセスポイント:";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+// --help (on standard output) and after an invalid argument (on standard error)
 inline constexpr const char* TEXT_FLEET_USAGE =
-    "使い方: quorsel-fleet FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] [TARGET...]";
-
+    "使い方: quorsel-fleet FIRMWARE [-bepfz] [--jobs N] [--report FILE] [--password-file FILE] [--yes] [--] [TARGET...]\n"
+    "  TARGET: a.b.c.d, a.b.c.d/n, a.b.c.d-e, @FILE (one target per line), @- (targets from standard input)\n"
+    "  without TARGET: the default targets are searched, and what was found is updated after a yes (or --yes)";
+// The reasons for refusing a command line or a file, after TEXT_INVALID_ARGUMENTS and a colon
+inline constexpr const char* TEXT_FLEET_NO_ADDRESS = "the targets given hold no address";
+// %1 is the firmware file
+inline constexpr const char* TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT =
+    "-i is not taken by quorsel-fleet: to write another model's firmware, update that one access point with "
+    "the firmware file itself (%1 -i)";
+inline constexpr const char* TEXT_FLEET_PASSWORD_FILE_ERROR = "パスワードファイルを読み込めません";
+// No TARGET: on standard error, each subnet of the default targets that was not searched
+inline constexpr const char* TEXT_FLEET_SUBNET_LEFT_OUT = "more than 4096 default targets: not searched";
+// No TARGET: the plan (the table of the access points found), then the question
+inline constexpr const char* TEXT_FLEET_PLAN = "次のアクセスポイントをアップデートします";
+inline constexpr const char* TEXT_FLEET_CONFIRM = "アップデートを開始しますか";
+inline constexpr const char* TEXT_FLEET_NEEDS_YES =
+    "no target was given: the access points found are updated only after a yes on a terminal, or with --yes";
 }  // namespace quorsel

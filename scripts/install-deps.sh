@@ -3,8 +3,10 @@
 # need (nlohmann-json3-dev: the JSON of quorsel-scan and of quorsel-fleet's report;
 # libxcb1: quorsel's check of an X display; xvfb: the test with a real X
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
-# osslsigncode, openssl: scripts/sign-firmware.sh and its tests; ansible-core: the
-# tests of the Ansible collection in ansible/, which the Debian packages do not need).
+# osslsigncode, openssl: scripts/sign-firmware.sh and its tests; libssl-dev: libcrypto,
+# which checks a signed Windows firmware file's Authenticode signature on Linux;
+# ansible-core: the tests of the Ansible collection in ansible/, which the Debian
+# packages do not need).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -18,7 +20,7 @@ PACKAGES=(
   libxcb1 xvfb
   dpkg-dev file lintian
   clang-14 libclang-rt-14-dev
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
   ansible-core
 )
 

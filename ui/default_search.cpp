@@ -14,7 +14,10 @@ SearchRunner::Search DefaultSearch(ProbeNetwork& network, std::string firmwareMo
         }
         SearchSettings settings;
         settings.firmwareModel = model;
-        return SearchAccessPoints(network, targets.addresses, settings, listener, stop);
+        SearchOutcome outcome = SearchAccessPoints(network, targets.addresses, settings, listener, stop);
+        outcome.subnets = std::move(targets.subnets);
+        outcome.leftOut = std::move(targets.leftOut);
+        return outcome;
     };
 }
 

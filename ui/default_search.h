@@ -10,7 +10,9 @@
 
 namespace quorsel {
 
-// The subnets are listed when the search starts, on the search's own thread.
+// The subnets are listed when the search starts, on the search's own thread. When
+// they hold more than SEARCH_MAX_ADDRESSES addresses, the outcome names the subnets
+// searched and those left out, for the dialog to say so.
 // network must outlive every search started with the result.
 SearchRunner::Search DefaultSearch(ProbeNetwork& network, std::string firmwareModel);
 

@@ -46,6 +46,8 @@ void SearchModel::Start() {
     barRange_ = 1;
     barPos_ = 0;
     error_.clear();
+    subnets_.clear();
+    leftOut_.clear();
 }
 
 std::optional<size_t> SearchModel::Apply(const SearchEvent& event) {
@@ -71,6 +73,8 @@ std::optional<size_t> SearchModel::Apply(const SearchEvent& event) {
             phase_ = Phase::Ended;
             barPos_ = barRange_;
             error_ = event.outcome.error;
+            subnets_ = event.outcome.subnets;
+            leftOut_ = event.outcome.leftOut;
             return std::nullopt;
     }
     return std::nullopt;
@@ -78,8 +82,20 @@ std::optional<size_t> SearchModel::Apply(const SearchEvent& event) {
 
 std::string SearchModel::StateText() const {
     if (phase_ == Phase::Searching) return TEXT_SEARCH_PROGRESS;
-    if (phase_ == Phase::Ended && rows_.empty()) return TEXT_SEARCH_NONE_FOUND;
+    if (phase_ != Phase::Ended) return std::string();
+    std::string leftOut = LeftOutText();
+    if (!leftOut.empty()) return leftOut;
+    if (rows_.empty()) return TEXT_SEARCH_NONE_FOUND;
     return std::string();
+}
+
+std::string SearchModel::LeftOutText() const {
+    if (phase_ != Phase::Ended || leftOut_.empty()) return std::string();
+    std::string subnets;
+    for (const std::string& subnet : subnets_) subnets += (subnets.empty() ? "" : ", ") + subnet;
+    std::string text = TEXT_SEARCH_SUBNETS_SEARCHED_FORMAT;
+    text.replace(text.find("%1"), 2, subnets);
+    return text;
 }
 
 bool SearchModel::OkEnabled(std::optional<size_t> selected) const {

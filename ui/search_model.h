@@ -60,9 +60,13 @@ public:
 
     Phase phase() const { return phase_; }
     const std::vector<SearchRow>& rows() const { return rows_; }
-    // The line under the list: "検索中..." while searching, the not-found text when
-    // a search ended without an access point, else empty.
+    // The line under the list: "検索中..." while searching; once ended, the subnets
+    // searched when some were left out, else the not-found text when no access point
+    // was found, else empty.
     std::string StateText() const;
+    // When the last search left subnets out: which subnets it searched (the same
+    // text the dialogs show and the terminal prints), else empty.
+    std::string LeftOutText() const;
     // The progress bar: position out of range (range at least 1).
     uint32_t barRange() const { return barRange_; }
     uint32_t barPos() const { return barPos_; }
@@ -85,6 +89,8 @@ private:
     uint32_t barRange_ = 1;
     uint32_t barPos_ = 0;
     std::string error_;
+    std::vector<std::string> subnets_;
+    std::vector<std::string> leftOut_;
 };
 
 }  // namespace quorsel

@@ -1,5 +1,6 @@
 #include "engine/fleet/fleet.h"
 
+#include <exception>
 #include <utility>
 
 #include "engine/power_on_wait.h"
@@ -13,12 +14,33 @@ std::chrono::milliseconds FleetEntry::Elapsed(std::chrono::steady_clock::time_po
     return std::chrono::milliseconds{0};
 }
 
+namespace {
+
+// What a stopped run's diagnostic says: that it was stopped, and at which step.
+std::string StoppedDiagnostic(const std::string& failure) {
+    const std::string step = failure.substr(0, failure.find(':'));
+    return step.empty() ? std::string(FLEET_STOPPED_DIAGNOSTIC)
+                        : std::string(FLEET_STOPPED_DIAGNOSTIC) + " while " + step;
+}
+
+bool StartStdThread(std::thread& thread, std::function<void()> body) {
+    try {
+        thread = std::thread(std::move(body));
+        return true;
+    } catch (const std::exception&) {  // no thread: task limit, memory
+        return false;
+    }
+}
+
+}  // namespace
+
 struct Fleet::Slot {
     FleetEntry entry;
     RunStopSwitch stop;
     InquiryTap tap;
     std::thread thread;
-    uint64_t rangeBase = 0;  // bytes of the ranges before the current one
+    uint64_t rangeBase = 0;        // bytes of the ranges before the current one
+    bool passwordMissing = false;  // its access point asked for a password and none was given
 };
 
 // The front-end services of one run: its own sink, password and (never used on the
@@ -32,7 +54,10 @@ public:
     void Diagnose(const std::string& line) override {
         fleet_.Update(index_, [&](FleetEntry& entry) { entry.diagnostic = line; });
     }
-    std::optional<std::string> AskPassword() override { return fleet_.settings_.password; }
+    std::optional<std::string> AskPassword() override {
+        if (!fleet_.settings_.password) slot_.passwordMissing = true;  // the run's own thread
+        return fleet_.settings_.password;
+    }
     bool Show(PowerOnWait&) override { return false; }
     Result<std::unique_ptr<SerialLine>, SerialOpenError> Open(uint32_t, uint32_t) override {
         return quorsel::Fail(SerialOpenError::OpenFailed);
@@ -44,7 +69,7 @@ private:
             if (entry.target.modelCode.empty() && slot_.tap.Complete()) {
                 const std::string line = slot_.tap.Line();
                 entry.target.modelCode = line.substr(0, MODEL_CODE_LENGTH);
-                entry.target.generationDigit = line.size() > MODEL_CODE_LENGTH ? line[MODEL_CODE_LENGTH] : '?';
+                entry.target.generationDigit = line.size() > MODEL_CODE_LENGTH ? line[MODEL_CODE_LENGTH] : 0;
             }
             if (code == STATUS_PROGRESS || code == STATUS_SERIAL_PROGRESS) {
                 if (counters.done < entry.counters.done || counters.total != entry.counters.total) {
@@ -61,6 +86,7 @@ private:
                 return;
             }
             if (code == STATUS_WRITING || code == STATUS_ERASING || code == STATUS_FLASH_WRITING) {
+                entry.flashTouched = true;  // its range header was accepted
                 entry.busy = true;
                 slot_.stop.SetBusy(true);
                 if (slot_.stop.StopRequested()) entry.awaited = true;
@@ -69,8 +95,8 @@ private:
                 // A failure that a stop caused (the access point was not busy) is the stop's.
                 if (code != STATUS_COMPLETE && slot_.stop.StopNow()) {
                     code = STATUS_ABORTED;
-                    entry.diagnostic = "stopped on request" +
-                                       (entry.diagnostic.empty() ? std::string() : " while " + entry.diagnostic);
+                    entry.stopped = true;
+                    entry.diagnostic = StoppedDiagnostic(entry.diagnostic);
                 }
                 entry.counters = counters;
                 entry.busy = false;
@@ -91,7 +117,17 @@ Fleet::Fleet(FleetSettings settings, std::vector<FleetTarget> targets, Network& 
     for (FleetTarget& target : targets) {
         auto slot = std::make_unique<Slot>();
         slot->entry.target = std::move(target);
-        if (slot->entry.target.skip) slot->entry.state = FleetState::SKIPPED;
+        FleetTarget& given = slot->entry.target;
+        if (given.skip && given.verdict == FleetResult::NONE) given.verdict = FleetResult::SKIPPED_OTHER_MODEL;
+        if (given.verdict != FleetResult::NONE) {
+            given.skip = true;
+            slot->entry.state = FleetState::SKIPPED;
+            slot->entry.result = given.verdict;
+            slot->entry.reason = given.reason;
+            if (given.verdict == FleetResult::NO_ANSWER || given.verdict == FleetResult::NOT_AN_ACCESS_POINT) {
+                slot->entry.diagnostic = "probing the address: " + given.reason;
+            }
+        }
         slots_.push_back(std::move(slot));
     }
 }
@@ -119,39 +155,67 @@ void Fleet::Run() {
     size_t next = 0;
     for (;;) {
         std::vector<size_t> starting;
+        bool over = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            runEnded_.wait(lock, [&] { return stopRequested_ || running_ < jobs; });
-            while (!stopRequested_ && running_ < jobs && next < slots_.size()) {
+            const auto canStart = [&] { return !stopRequested_ && running_ < jobs && next < slots_.size(); };
+            runEnded_.wait(lock, [&] { return !ended_.empty() || canStart() || running_ == 0; });
+            while (canStart()) {
                 FleetEntry& entry = slots_[next]->entry;
                 if (entry.state == FleetState::WAITING) {
                     ++running_;
                     entry.state = FleetState::RUNNING;
                     entry.started = std::chrono::steady_clock::now();
+                    entry.startedUtc = std::chrono::system_clock::now();
                     starting.push_back(next);
                 }
                 ++next;
             }
-            if (starting.empty()) {
-                // Stopped, or every target has had its turn: wait for the last runs.
-                runEnded_.wait(lock, [&] { return running_ == 0; });
-                break;
-            }
+            over = ended_.empty() && starting.empty() && running_ == 0;
         }
+        JoinEnded();
+        if (over) break;  // stopped, or every target has had its turn and its run has ended
         for (size_t index : starting) StartRun(index);
     }
     for (size_t index = 0; index < slots_.size(); ++index) {
         if (slots_[index]->entry.state != FleetState::WAITING) continue;  // no run is left to change it
-        Update(index, [](FleetEntry& entry) { entry.state = FleetState::NOT_STARTED; });
+        Update(index, [](FleetEntry& entry) {
+            entry.state = FleetState::NOT_STARTED;
+            entry.result = FleetResult::STOPPED_BEFORE_START;
+        });
     }
-    for (auto& slot : slots_) {
-        if (slot->thread.joinable()) slot->thread.join();
+}
+
+void Fleet::JoinEnded() {
+    std::vector<size_t> ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended.swap(ended_);
+    }
+    for (size_t index : ended) {
+        if (slots_[index]->thread.joinable()) slots_[index]->thread.join();
     }
 }
 
 void Fleet::StartRun(size_t index) {
     Update(index, [](FleetEntry&) {});
-    slots_[index]->thread = std::thread([this, index] { RunOne(index); });
+    const FleetThreadStarter& start = settings_.startThread ? settings_.startThread : FleetThreadStarter(StartStdThread);
+    if (start(slots_[index]->thread, [this, index] { RunOne(index); })) return;
+    // No thread: this access point's failure; the others go on.
+    Update(index, [](FleetEntry& entry) {
+        entry.state = FleetState::FINISHED;
+        entry.outcome = STATUS_CONNECT_FAILED;
+        entry.result = FleetResult::FAILED_BEFORE_WRITING;
+        entry.reason = FLEET_NO_THREAD_REASON;
+        entry.diagnostic = FLEET_NO_THREAD_REASON;
+        entry.ended = std::chrono::steady_clock::now();
+        entry.endedUtc = std::chrono::system_clock::now();
+    });
+    observer_.RunEnded(index, slots_[index]->entry);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --running_;
+    }
 }
 
 void Fleet::RunOne(size_t index) {
@@ -168,14 +232,29 @@ void Fleet::RunOne(size_t index) {
                          [&slot](std::chrono::milliseconds pause) { slot.stop.Sleep(pause); },
                          [](const char*) {}};
     const StatusCode result = RunUpdate(settings, services);
+    FleetEntry ended;
     Update(index, [&](FleetEntry& entry) {
         entry.state = FleetState::FINISHED;
         entry.outcome = entry.lastCode == STATUS_ABORTED ? STATUS_ABORTED : result;
         entry.ended = std::chrono::steady_clock::now();
+        entry.endedUtc = std::chrono::system_clock::now();
+        if (entry.outcome == STATUS_COMPLETE) {
+            entry.result = FleetResult::UPDATED;
+        } else if (entry.flashTouched) {
+            entry.result = FleetResult::FAILED_WHILE_WRITING;
+        } else if (entry.stopped) {
+            entry.result = FleetResult::STOPPED;
+        } else {
+            entry.result = FleetResult::FAILED_BEFORE_WRITING;
+            if (slot.passwordMissing) entry.reason = FLEET_NO_PASSWORD_REASON;
+        }
+        ended = entry;
     });
+    observer_.RunEnded(index, ended);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         --running_;
+        ended_.push_back(index);
     }
     runEnded_.notify_all();
 }
@@ -216,13 +295,15 @@ std::vector<FleetEntry> Fleet::Snapshot() const {
 }
 
 int FleetExitStatus(const std::vector<FleetEntry>& entries) {
-    size_t fitting = 0;
+    bool updated = false;
     for (const FleetEntry& entry : entries) {
-        if (entry.state == FleetState::SKIPPED) continue;
-        ++fitting;
-        if (!entry.Completed()) return 1;
+        if (entry.result == FleetResult::UPDATED) {
+            updated = true;
+        } else if (entry.result != FleetResult::SKIPPED_OTHER_MODEL) {
+            return FLEET_EXIT_FAILED;  // failed, stopped, never started, or a named target that is no access point here
+        }
     }
-    return fitting == 0 ? 1 : 0;
+    return updated ? FLEET_EXIT_UPDATED : FLEET_EXIT_NOTHING_TO_UPDATE;
 }
 
 }  // namespace quorsel

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -27,6 +28,10 @@ namespace quorsel {
 constexpr size_t FLEET_DEFAULT_JOBS = 8;
 // More runs at once than this is refused (each is a thread and a socket).
 constexpr size_t FLEET_MAX_JOBS = 256;
+// The reasons and diagnostics the fleet itself gives a row (English, like the run's diagnostics).
+constexpr const char* FLEET_NO_PASSWORD_REASON = "no password given";
+constexpr const char* FLEET_NO_THREAD_REASON = "its run could not start: no thread";
+constexpr const char* FLEET_STOPPED_DIAGNOSTIC = "stopped by the fleet's stop request";
 
 // One access point to update.
 struct FleetTarget {
@@ -34,13 +39,17 @@ struct FleetTarget {
     std::string modelCode;     // from the search or the run's inquiry; empty while unknown
     char generationDigit = 0;  // byte 6 of the inquiry reply; 0 while unknown
     bool skip = false;         // the search found another model: listed, not updated
+    // Set when the probe already decided this row (another model, no answer, not an
+    // access point): listed, never run. NONE: run it (or, with skip, another model).
+    FleetResult verdict = FleetResult::NONE;
+    std::string reason;        // the verdict's one line
 };
 
 enum class FleetState {
     WAITING,      // not started yet
     RUNNING,
     FINISHED,     // its run has ended; outcome says how
-    SKIPPED,      // another model: never started
+    SKIPPED,      // decided by the probe (result says how): never started
     NOT_STARTED,  // the fleet was stopped before its turn
 };
 
@@ -54,9 +63,14 @@ struct FleetEntry {
     bool awaited = false;               // a stop was asked for while it was busy
     StatusCode outcome = STATUS_NONE;   // FINISHED: the code that ended the run
     FleetResult result = FleetResult::NONE;  // once it has ended: how
+    std::string reason;                 // set by the fleet when no status text says why (else empty)
+    bool flashTouched = false;          // a range header was accepted: its flash may be (partly) written
+    bool stopped = false;               // its run was ended by a stop request
     uint64_t bytesWritten = 0;          // bytes the access point acknowledged
     std::chrono::steady_clock::time_point started{};
     std::chrono::steady_clock::time_point ended{};
+    std::chrono::system_clock::time_point startedUtc{};  // for the report
+    std::chrono::system_clock::time_point endedUtc{};
     std::string diagnostic;             // a failure's line: the step and what was awaited
 
     bool Completed() const { return state == FleetState::FINISHED && outcome == STATUS_COMPLETE; }
@@ -69,12 +83,19 @@ class FleetObserver {
 public:
     virtual ~FleetObserver() = default;
     virtual void EntryChanged(size_t index, const FleetEntry& entry) = 0;
+    // A run has ended (after the EntryChanged that says so): the moment to save a report.
+    virtual void RunEnded(size_t /*index*/, const FleetEntry& /*entry*/) {}
 };
+
+// Starts one run's thread; the platform's std::thread unless a test hands another.
+// False when no thread could be started (the run is then that access point's failure).
+using FleetThreadStarter = std::function<bool(std::thread& thread, std::function<void()> body)>;
 
 struct FleetSettings {
     RunSettings run;                      // programPath, optionFlags, peer port, timeouts
     size_t jobs = FLEET_DEFAULT_JOBS;
-    std::optional<std::string> password;  // code page 932; none: a new-generation run ends aborted
+    std::optional<std::string> password;  // code page 932; none: a new-generation run fails ("no password given")
+    FleetThreadStarter startThread;       // empty: std::thread
 };
 
 // What a stop request found.
@@ -108,6 +129,7 @@ private:
     void RunOne(size_t index);
     template <typename Change>
     void Update(size_t index, Change&& change);
+    void JoinEnded();
 
     FleetSettings settings_;
     Network& network_;
@@ -117,10 +139,17 @@ private:
     std::condition_variable runEnded_;
     size_t running_ = 0;
     bool stopRequested_ = false;
+    std::vector<size_t> ended_;  // runs whose thread has returned and is still to be joined
 };
 
-// 0 when every access point that fits was updated, 1 when any failed, was stopped or
-// never started, or when there was none to update.
+// The exit statuses of quorsel-fleet that the rows decide.
+constexpr int FLEET_EXIT_UPDATED = 0;
+constexpr int FLEET_EXIT_FAILED = 1;
+constexpr int FLEET_EXIT_NOTHING_TO_UPDATE = 4;
+
+// 0 when every access point that was to be updated was updated (at least one); 1 when
+// any failed, was stopped or never started, or a named target gave no answer or was
+// no access point; 4 when nothing was to be updated and nothing failed.
 int FleetExitStatus(const std::vector<FleetEntry>& entries);
 
 }  // namespace quorsel

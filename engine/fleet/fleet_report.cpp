@@ -41,47 +41,50 @@ std::string FormatUtc(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+const char* GenerationName(char generationDigit) {
+    if (generationDigit == 0) return "";
+    // Taken as signed, as the run does: bytes 0x80 to 0xFF count as old.
+    return static_cast<signed char>(generationDigit) >= '2' ? "new" : "old";
+}
+
 namespace {
 
-const char* StateName(FleetState state) {
-    switch (state) {
-        case FleetState::WAITING: return "waiting";
-        case FleetState::RUNNING: return "running";
-        case FleetState::FINISHED: return "finished";
-        case FleetState::SKIPPED: return "skipped";
-        case FleetState::NOT_STARTED: return "not-started";
-    }
-    return "waiting";
+using Json = nlohmann::ordered_json;
+
+Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json TimeOrNull(std::chrono::system_clock::time_point time) {
+    return time == std::chrono::system_clock::time_point{} ? Json(nullptr) : Json(FormatUtc(time));
 }
 
-nlohmann::ordered_json Regions(uint16_t optionFlags) {
-    nlohmann::ordered_json regions = nlohmann::ordered_json::array();
-    for (int region = 0; region < 6; ++region) {
-        if ((optionFlags >> region) & 1u) regions.push_back(region);
-    }
-    return regions;
-}
-
-nlohmann::ordered_json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts) {
-    nlohmann::ordered_json record;
-    record["address"] = FormatAddress(entry.target.address);
-    record["model"] = entry.target.modelCode.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(entry.target.modelCode);
-    record["generation"] = entry.target.generationDigit == 0 ? nlohmann::ordered_json(nullptr)
-                                                               : nlohmann::ordered_json(std::string(1, entry.target.generationDigit));
-    record["state"] = StateName(entry.state);
-    if (entry.state == FleetState::FINISHED) {
-        record["outcome"] = {{"code", StatusCodeName(entry.outcome)},
-                             {"text", texts.statusText(entry.outcome, entry.target.address)}};
-        record["exitStatus"] = texts.exitStatus(entry.outcome);
-    } else {
-        const std::string& text = entry.state == FleetState::SKIPPED ? texts.skippedText : texts.notStartedText;
-        record["outcome"] = {{"code", nullptr}, {"text", text}};
-        record["exitStatus"] = nullptr;
-    }
-    record["bytesWritten"] = entry.bytesWritten;
-    const auto elapsed = entry.Elapsed(entry.ended);
-    record["durationSeconds"] = static_cast<double>(elapsed.count()) / 1000.0;
-    record["diagnostic"] = entry.diagnostic.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(entry.diagnostic);
+Json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts, const std::string& firmwarePath) {
+    const FleetTarget& target = entry.target;
+    // A run that raised a code: its access point was given the firmware file.
+    const bool ran = entry.lastCode != STATUS_NONE;
+    const bool ended = entry.state == FleetState::FINISHED;
+    Json record;
+    record["address"] = FormatAddress(target.address);
+    record["model"] = TextOrNull(target.modelCode);
+    const bool known = !target.modelCode.empty();
+    const char digit = target.generationDigit;
+    const bool digitKnown = digit >= '0' && digit <= '9';
+    record["generation"] = known ? Json(GenerationName(digit != 0 ? digit : '0')) : Json(nullptr);
+    record["generationDigit"] = digitKnown ? Json(std::string(1, digit)) : Json(nullptr);
+    record["result"] = entry.result == FleetResult::NONE ? Json(nullptr) : Json(FleetResultName(entry.result));
+    std::string reason = entry.reason;
+    if (reason.empty() && ended && ran) reason = texts.statusText(entry.outcome, target.address);
+    if (reason.empty() && entry.result == FleetResult::STOPPED_BEFORE_START) reason = texts.notStartedText;
+    record["reason"] = TextOrNull(reason);
+    record["flashTouched"] = entry.flashTouched;
+    // A stopped run ended because the fleet asked it to: no code of its own, no exit status.
+    const bool ownEnd = ended && ran && !entry.stopped;
+    record["status"] = ownEnd ? Json(StatusCodeName(entry.outcome)) : Json(nullptr);
+    record["exitStatus"] = ownEnd ? Json(texts.exitStatus(entry.outcome)) : Json(nullptr);
+    record["bytesAcknowledged"] = entry.bytesWritten;
+    record["started"] = TimeOrNull(entry.startedUtc);
+    record["ended"] = TimeOrNull(entry.endedUtc);
+    record["diagnostic"] = TextOrNull(entry.diagnostic);
+    record["firmware"] = ran ? Json(firmwarePath) : Json(nullptr);
     return record;
 }
 
@@ -89,17 +92,25 @@ nlohmann::ordered_json EntryJson(const FleetEntry& entry, const FleetReportTexts
 
 std::string FleetReportJson(const FleetReportHeader& header, const std::vector<FleetEntry>& entries,
                             const FleetReportTexts& texts) {
-    nlohmann::ordered_json report;
-    report["firmware"] = header.firmwarePath;
-    report["model"] = header.modelCode;
-    report["regions"] = Regions(header.optionFlags);
+    Json report;
+    report["program"] = "quorsel-fleet";
+    report["version"] = header.version;
     report["started"] = FormatUtc(header.started);
-    report["ended"] = FormatUtc(header.ended);
-    report["exitStatus"] = header.exitStatus;
-    report["accessPoints"] = nlohmann::ordered_json::array();
-    for (const FleetEntry& entry : entries) report["accessPoints"].push_back(EntryJson(entry, texts));
+    report["ended"] = header.ended ? Json(FormatUtc(*header.ended)) : Json(nullptr);
+    report["finished"] = header.ended.has_value();
+    report["exitStatus"] = header.exitStatus ? Json(*header.exitStatus) : Json(nullptr);
+    report["firmware"] = Json::array();
+    for (const FleetFirmware& file : header.firmware) {
+        report["firmware"].push_back(
+            {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}, {"model", file.modelCode}});
+    }
+    report["regions"] = header.regions;
+    report["targets"] = header.targets;
+    report["accessPoints"] = Json::array();
+    const std::string firmwarePath = header.firmware.empty() ? std::string() : header.firmware.front().path;
+    for (const FleetEntry& entry : entries) report["accessPoints"].push_back(EntryJson(entry, texts, firmwarePath));
     // Texts are UTF-8; anything else in a diagnostic is replaced rather than refused.
-    return report.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace quorsel

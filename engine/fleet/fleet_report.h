@@ -1,10 +1,12 @@
-// The report of a fleet update as JSON: the firmware file, its model and regions,
-// the start and end, and one record per access point.
+// The report of a fleet update as JSON: the program, its start and end, the firmware
+// file (name, size, SHA-256, model), the regions and the targets as given, and one
+// record per access point. Saved atomically after each run and at the end.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,13 +14,21 @@
 
 namespace quorsel {
 
-struct FleetReportHeader {
-    std::string firmwarePath;
+struct FleetFirmware {
+    std::string path;
+    uint64_t size = 0;
+    std::string sha256;  // 64 hexadecimal digits
     std::string modelCode;
-    uint16_t optionFlags = 0;
+};
+
+struct FleetReportHeader {
+    std::string version;                   // the project's version
+    std::vector<FleetFirmware> firmware;
+    std::string regions;                   // option letters, "fz"
+    std::vector<std::string> targets;      // as given on the command line
     std::chrono::system_clock::time_point started{};
-    std::chrono::system_clock::time_point ended{};
-    int exitStatus = 0;
+    std::optional<std::chrono::system_clock::time_point> ended;  // none while the fleet runs
+    std::optional<int> exitStatus;                                // none while the fleet runs
 };
 
 // What the report says about a code: its status text for an access point, and the
@@ -26,7 +36,6 @@ struct FleetReportHeader {
 struct FleetReportTexts {
     std::function<std::string(StatusCode, const Ipv4Address&)> statusText;
     std::function<int(StatusCode)> exitStatus;
-    std::string skippedText;
     std::string notStartedText;
 };
 
@@ -36,8 +45,17 @@ const char* StatusCodeName(StatusCode code);
 // "2026-12-09T05:41:07Z".
 std::string FormatUtc(std::chrono::system_clock::time_point time);
 
-// The report, pretty-printed, ending with a line end.
+// "new" for a generation digit of 2 and above, "old" below; "" when unknown.
+const char* GenerationName(char generationDigit);
+
+// The report, pretty-printed, ending with a line end. "finished" is true once the
+// header has its end.
 std::string FleetReportJson(const FleetReportHeader& header, const std::vector<FleetEntry>& entries,
                             const FleetReportTexts& texts);
+
+// Replaces the file at path with text: written to a temporary file in the same
+// folder, then renamed over it, so the file is always either the old or the new
+// report. The error says what failed; the file is then unchanged.
+std::optional<std::string> ReplaceFileAtomically(const std::string& path, const std::string& text);
 
 }  // namespace quorsel

@@ -196,6 +196,18 @@ private:
 
 }  // namespace
 
+const char* ProbeMissName(ProbeMiss why) {
+    switch (why) {
+        case ProbeMiss::Refused:
+            return "refused";
+        case ProbeMiss::NoAnswer:
+            return "no answer";
+        case ProbeMiss::Silent:
+            return "silent";
+    }
+    return "no answer";
+}
+
 SearchSettings EffectiveSettings(const SearchSettings& settings) {
     SearchSettings effective = settings;
     if (effective.jobs == 0) effective.jobs = DEFAULT_SEARCH_JOBS;

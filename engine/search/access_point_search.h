@@ -76,10 +76,17 @@ public:
     virtual void OnMissed(const Ipv4Address& /*address*/, ProbeMiss /*why*/) {}
 };
 
+// "refused", "no answer", "silent": the reason the scan's JSON and the fleet's report give.
+const char* ProbeMissName(ProbeMiss why);
+
 struct SearchOutcome {
     size_t probed = 0;
     bool stopped = false;     // ended by a stop request
     std::string error;        // the platform could not search at all (socket layer, no sockets)
+    // A search of the default targets: the subnets searched and those left out because
+    // all of them would pass SEARCH_MAX_ADDRESSES (TargetExpansion's subnets, leftOut).
+    std::vector<std::string> subnets;
+    std::vector<std::string> leftOut;
 };
 
 // Asked from any thread; the search sees it within one wait and closes every socket.

@@ -1,5 +1,6 @@
 #include "engine/search/search_targets.h"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string_view>
@@ -46,10 +47,14 @@ std::optional<uint32_t> ParseDotted(std::string_view text) {
     return value;
 }
 
-bool IsMulticast(uint32_t value) { return (value >> 28) == 0xE; }
+// Every address a search may probe lies in this one block: below it is 0.0.0.0/8,
+// above it 224.0.0.0/4 (multicast), 240.0.0.0/4 and 255.255.255.255.
+constexpr uint32_t FIRST_PROBED = 0x01000000;  // 1.0.0.0
+constexpr uint32_t LAST_PROBED = 0xDFFFFFFF;   // 223.255.255.255
+constexpr unsigned LAST_OCTET_MAX = 255;
 
-// Addresses that a search never probes, whatever range they stand in.
-bool NeverProbed(uint32_t value) { return value == 0 || value == 0xFFFFFFFF || IsMulticast(value); }
+constexpr const char* NEVER_PROBED_TEXT =
+    "0.0.0.0/8, 224.0.0.0/4 (multicast), 240.0.0.0/4 and 255.255.255.255 are never searched";
 
 // A range of addresses in host order, both ends included.
 struct AddressRange {
@@ -68,40 +73,64 @@ AddressRange HostsOf(uint32_t address, unsigned prefixLength) {
     return range;
 }
 
+// The part of range a search may probe; nullopt when it holds no such address.
+std::optional<AddressRange> Probed(AddressRange range) {
+    range.first = std::max(range.first, FIRST_PROBED);
+    range.last = std::min(range.last, LAST_PROBED);
+    if (range.first > range.last) return std::nullopt;
+    return range;
+}
+
 std::string TooMany(uint64_t count) {
     return "the search covers " + std::to_string(count) + " addresses; at most " +
            std::to_string(SEARCH_MAX_ADDRESSES) + " can be searched at once";
 }
 
-// Collects addresses in order, each once, and says when there are too many.
-class AddressCollector {
-public:
-    explicit AddressCollector(TargetExpansion& out) : out_(out) {}
-
-    // Adds every probed address of range except those in skip. False (and the error
-    // set) when the total passes SEARCH_MAX_ADDRESSES.
-    bool AddRange(AddressRange range, const std::unordered_set<uint32_t>& skip = {}) {
-        if (range.Size() > SEARCH_MAX_ADDRESSES) return Refuse(out_.addresses.size() + range.Size());
-        for (uint64_t value = range.first; value <= range.last; ++value) {
-            const auto address = static_cast<uint32_t>(value);
-            if (NeverProbed(address) || skip.count(address) != 0) continue;
-            if (!seen_.insert(address).second) continue;
-            if (out_.addresses.size() == SEARCH_MAX_ADDRESSES) return Refuse(out_.addresses.size() + 1);
-            out_.addresses.push_back(FromHost(address));
-        }
-        return true;
+// How many distinct addresses the ranges hold together.
+uint64_t UnionSize(std::vector<AddressRange> ranges) {
+    std::sort(ranges.begin(), ranges.end(), [](const AddressRange& a, const AddressRange& b) {
+        return a.first < b.first;
+    });
+    uint64_t total = 0;
+    uint64_t covered = 0;  // one past the last address counted so far
+    for (const AddressRange& range : ranges) {
+        const uint64_t from = std::max<uint64_t>(range.first, covered);
+        if (from <= range.last) total += uint64_t{range.last} - from + 1;
+        covered = std::max<uint64_t>(covered, uint64_t{range.last} + 1);
     }
+    return total;
+}
 
-private:
-    bool Refuse(uint64_t count) {
-        out_.addresses.clear();
-        out_.error = TooMany(count);
-        return false;
-    }
-
-    TargetExpansion& out_;
-    std::unordered_set<uint32_t> seen_;
+// One target as written: the range it names, and whether it was a single address.
+struct ParsedTarget {
+    AddressRange range;
+    bool single = false;
 };
+
+Result<ParsedTarget, std::string> ParseTarget(const std::string& target) {
+    const std::string_view text(target);
+    const size_t slash = text.find('/');
+    const size_t dash = text.find('-');
+    const size_t end = std::min(slash, dash);
+    const auto address = ParseDotted(text.substr(0, end));
+    if (!address) return Fail(target + ": not an IPv4 address or range (a.b.c.d, a.b.c.d/n or a.b.c.d-e)");
+    if (end == std::string_view::npos) return ParsedTarget{{*address, *address}, true};
+
+    const std::string_view number = text.substr(end + 1);
+    unsigned value = 0;
+    const auto [stop, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    const bool whole = ec == std::errc() && !number.empty() && stop == number.data() + number.size();
+    if (end == slash) {
+        if (!whole || value > ADDRESS_BITS) return Fail(target + ": the prefix length must be a number from 0 to 32");
+        return ParsedTarget{HostsOf(*address, value), false};
+    }
+    const uint32_t firstOctet = *address & LAST_OCTET_MAX;
+    if (!whole || number.size() > 3 || value > LAST_OCTET_MAX || value < firstOctet) {
+        return Fail(target + ": the range's end must be a number from " + std::to_string(firstOctet) +
+                    " to 255 (a.b.c.d-e)");
+    }
+    return ParsedTarget{{*address, (*address & ~uint32_t{LAST_OCTET_MAX}) | value}, false};
+}
 
 TargetExpansion Failed(std::string error) {
     TargetExpansion result;
@@ -109,29 +138,42 @@ TargetExpansion Failed(std::string error) {
     return result;
 }
 
+std::string Trimmed(std::string_view text) {
+    constexpr std::string_view BLANKS = " \t\r\f\v";
+    const size_t first = text.find_first_not_of(BLANKS);
+    if (first == std::string_view::npos) return std::string();
+    return std::string(text.substr(first, text.find_last_not_of(BLANKS) - first + 1));
+}
+
 }  // namespace
 
 TargetExpansion ExpandTargets(const std::vector<std::string>& targets) {
-    TargetExpansion result;
-    AddressCollector collector(result);
+    if (targets.empty()) return Failed("the target list holds no address");
+    std::vector<AddressRange> ranges;
+    std::vector<bool> single;
     for (const std::string& target : targets) {
-        const std::string_view text(target);
-        const size_t slash = text.find('/');
-        const auto address = ParseDotted(text.substr(0, slash));
-        if (!address) return Failed(target + ": not an IPv4 address or range (a.b.c.d or a.b.c.d/n)");
-
-        unsigned prefixLength = ADDRESS_BITS;
-        if (slash != std::string_view::npos) {
-            const std::string_view prefix = text.substr(slash + 1);
-            const auto [end, ec] = std::from_chars(prefix.data(), prefix.data() + prefix.size(), prefixLength);
-            if (ec != std::errc() || end != prefix.data() + prefix.size() || prefix.empty() ||
-                prefixLength > ADDRESS_BITS) {
-                return Failed(target + ": the prefix length must be a number from 0 to 32");
-            }
-        } else if (NeverProbed(*address)) {
-            return Failed(target + ": 0.0.0.0, 255.255.255.255 and multicast addresses are never searched");
+        const auto parsed = ParseTarget(target);
+        if (!parsed) return Failed(parsed.error());
+        const std::optional<AddressRange> probed = Probed(parsed->range);
+        if (!probed) {
+            return Failed(target + (parsed->single ? ": " : ": holds only addresses that are never searched; ") +
+                          NEVER_PROBED_TEXT);
         }
-        if (!collector.AddRange(HostsOf(*address, prefixLength))) return result;
+        ranges.push_back(*probed);
+        single.push_back(parsed->single);
+    }
+    const uint64_t total = UnionSize(ranges);
+    if (total > SEARCH_MAX_ADDRESSES) return Failed(TooMany(total));
+
+    TargetExpansion result;
+    std::unordered_set<uint32_t> seen;
+    std::unordered_set<uint32_t> named;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        if (single[i] && named.insert(ranges[i].first).second) result.named.push_back(FromHost(ranges[i].first));
+        for (uint64_t value = ranges[i].first; value <= ranges[i].last; ++value) {
+            const auto address = static_cast<uint32_t>(value);
+            if (seen.insert(address).second) result.addresses.push_back(FromHost(address));
+        }
     }
     return result;
 }
@@ -140,16 +182,60 @@ TargetExpansion DefaultTargets(const std::vector<LocalSubnet>& subnets) {
     TargetExpansion result;
     std::unordered_set<uint32_t> own;
     for (const LocalSubnet& subnet : subnets) own.insert(ToHost(subnet.address));
+    std::unordered_set<uint32_t> seen(own);
 
-    AddressCollector collector(result);
-    for (const LocalSubnet& subnet : subnets) {
-        unsigned prefixLength = subnet.prefixLength > ADDRESS_BITS ? ADDRESS_BITS : subnet.prefixLength;
-        if (prefixLength < DEFAULT_TARGET_PREFIX_CAP) prefixLength = DEFAULT_TARGET_PREFIX_CAP;
-        if (!collector.AddRange(HostsOf(ToHost(subnet.address), prefixLength), own)) return result;
-    }
     const uint32_t factory = ToHost(FACTORY_ADDRESS);
-    collector.AddRange({factory, factory}, own);
+    // The factory address always has its place.
+    const size_t budget = SEARCH_MAX_ADDRESSES - 1;
+    for (const LocalSubnet& subnet : subnets) {
+        unsigned prefixLength = std::min(subnet.prefixLength, ADDRESS_BITS);
+        prefixLength = std::max(prefixLength, DEFAULT_TARGET_PREFIX_CAP);
+        const uint32_t address = ToHost(subnet.address);
+        const std::optional<AddressRange> range = Probed(HostsOf(address, prefixLength));
+        if (!range) continue;
+        std::vector<uint32_t> fresh;
+        for (uint64_t value = range->first; value <= range->last; ++value) {
+            const auto candidate = static_cast<uint32_t>(value);
+            if (candidate != factory && seen.count(candidate) == 0) fresh.push_back(candidate);
+        }
+        const std::string name = FormatAddress(FromHost(address & MaskOf(prefixLength))) + "/" +
+                                 std::to_string(prefixLength);
+        if (result.addresses.size() + fresh.size() > budget) {
+            result.leftOut.push_back(name);
+            continue;
+        }
+        if (!fresh.empty()) result.subnets.push_back(name);
+        for (const uint32_t value : fresh) {
+            seen.insert(value);
+            result.addresses.push_back(FromHost(value));
+        }
+    }
+    if (own.count(factory) == 0) result.addresses.push_back(FACTORY_ADDRESS);
     return result;
+}
+
+Result<std::vector<std::string>, std::string> ReadTargetArguments(const std::vector<std::string>& arguments,
+                                                                  const TargetFileReader& read) {
+    std::vector<std::string> targets;
+    for (const std::string& argument : arguments) {
+        if (argument.empty() || argument.front() != '@') {
+            targets.push_back(argument);
+            continue;
+        }
+        const std::string path = argument.substr(1);
+        if (path.empty()) return Fail(std::string("@: the target file's name is missing (@FILE, or @- for standard input)"));
+        const Result<std::string, std::string> text = read(path);
+        if (!text) return Fail(text.error());
+        std::string_view rest(*text);
+        while (!rest.empty()) {
+            const size_t lineEnd = rest.find('\n');
+            const std::string_view line = rest.substr(0, lineEnd);
+            rest = lineEnd == std::string_view::npos ? std::string_view() : rest.substr(lineEnd + 1);
+            const std::string target = Trimmed(line.substr(0, line.find('#')));
+            if (!target.empty()) targets.push_back(target);
+        }
+    }
+    return targets;
 }
 
 std::string FormatAddress(const Ipv4Address& address) {

@@ -7,9 +7,11 @@
 # each is started as APSIM --listen ADDRESS --port 9002 --flash WORKDIR/flash-ADDRESS.bin
 # OPTIONS, its log in WORKDIR/apsim-ADDRESS.log.
 # With FLEET_INTERRUPT_LOG and FLEET_INTERRUPT_PATTERN set, the fleet gets SIGINT
-# (Ctrl-C) FLEET_INTERRUPT_DELAY seconds after that log has a line matching the
-# pattern, and with
+# (Ctrl-C; FLEET_INTERRUPT_SIGNAL names another, e.g. TERM) FLEET_INTERRUPT_DELAY
+# seconds after that log has a line matching the pattern, and with
 # FLEET_SECOND_INTERRUPT=1 a second one a moment later.
+# With FLEET_OUTPUT_CLOSED=1 the fleet's standard output and error are a pipe whose
+# reader has gone (as after `quorsel-fleet ... | tee log` when tee ended first).
 # With FLEET_RSS_OUT set, the simulators' peak memory goes to that file.
 # Leaves WORKDIR/fleet.rc (the fleet's exit status). Standard input goes to the fleet.
 set -u
@@ -38,8 +40,18 @@ for _ in $(seq 3000); do
   [ "$ready" = 1 ] && break
   sleep 0.02
 done
-"$@" <&3 &
-fleet=$!
+if [ "${FLEET_OUTPUT_CLOSED:-0}" = 1 ]; then
+  # Opened for reading and writing, then for writing, then the reader closed: the
+  # only end left is the fleet's.
+  mkfifo "$work/closed-output"
+  exec 5<>"$work/closed-output" 6>"$work/closed-output" 5<&-
+  "$@" <&3 >&6 2>&6 &
+  fleet=$!
+  exec 6>&-
+else
+  "$@" <&3 &
+  fleet=$!
+fi
 if [ -n "${FLEET_INTERRUPT_LOG:-}" ]; then
   for _ in $(seq 1500); do
     grep -qE "$FLEET_INTERRUPT_PATTERN" "$FLEET_INTERRUPT_LOG" 2>/dev/null && break
@@ -47,10 +59,10 @@ if [ -n "${FLEET_INTERRUPT_LOG:-}" ]; then
     sleep 0.02
   done
   sleep "${FLEET_INTERRUPT_DELAY:-0}"
-  kill -INT "$fleet" 2>/dev/null
+  kill -"${FLEET_INTERRUPT_SIGNAL:-INT}" "$fleet" 2>/dev/null
   if [ "${FLEET_SECOND_INTERRUPT:-0}" = 1 ]; then
     sleep 0.3
-    kill -INT "$fleet" 2>/dev/null
+    kill -"${FLEET_INTERRUPT_SIGNAL:-INT}" "$fleet" 2>/dev/null
   fi
 fi
 wait "$fleet"

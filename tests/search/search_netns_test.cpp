@@ -155,13 +155,14 @@ TEST_F(ScanInNamespace, PrintsOneJsonObjectPerPeerAndMarksWhereTheFirmwareFits) 
         lines[object.at("address").get<std::string>()] = object;
     }
     const std::map<std::string, nlohmann::json> expected = {
-        {"10.79.1.10", {{"address", "10.79.1.10"}, {"access_point", true}, {"model", "KRV001"},
-                        {"generation", "new"}, {"generation_digit", "2"}, {"fits", false}}},
-        {"10.79.1.11", {{"address", "10.79.1.11"}, {"access_point", true}, {"model", "MXD001"},
-                        {"generation", "old"}, {"generation_digit", "1"}, {"fits", true}}},
-        {"10.79.1.12", {{"address", "10.79.1.12"}, {"access_point", true}, {"model", "KRV001"},
-                        {"generation", "old"}, {"generation_digit", "1"}, {"fits", false}}},
-        {"10.79.1.20", {{"address", "10.79.1.20"}, {"access_point", false}}},
+        {"10.79.1.10", {{"address", "10.79.1.10"}, {"accessPoint", true}, {"model", "KRV001"},
+                        {"generation", "new"}, {"generationDigit", "2"}, {"fits", false}}},
+        {"10.79.1.11", {{"address", "10.79.1.11"}, {"accessPoint", true}, {"model", "MXD001"},
+                        {"generation", "old"}, {"generationDigit", "1"}, {"fits", true}}},
+        {"10.79.1.12", {{"address", "10.79.1.12"}, {"accessPoint", true}, {"model", "KRV001"},
+                        {"generation", "old"}, {"generationDigit", "1"}, {"fits", false}}},
+        {"10.79.1.20", {{"address", "10.79.1.20"}, {"accessPoint", false}, {"result", "not-an-access-point"},
+                        {"reason", "answered something other than a model line"}}},
     };
     EXPECT_EQ(lines, expected);
 }
@@ -178,6 +179,17 @@ TEST_F(ScanInNamespace, ExitStatusSaysWhetherAnAccessPointWasFound) {
         {"--jobs 0 10.79.1.10", 2, "", "--jobs must be"},
         {"--color 10.79.1.10", 2, "", "unknown option --color"},
         {"--firmware " + dir.File("missing") + " 10.79.1.10", 2, "", "not found"},
+        // The conventions quorsel-fleet shares.
+        {"--version", 0, "quorsel-scan 1.0\n", ""},
+        {"-h", 0, "Usage: quorsel-scan", ""},
+        {"--jobs=8 10.79.1.10-11", 0, "10.79.1.11  MXD001  1 (旧)", ""},
+        {"@- <<<'10.79.1.11  # the old one'", 0, "10.79.1.11  MXD001", ""},
+        {"-- 10.79.1.12", 0, "10.79.1.12  KRV001", ""},
+        {"--json --verbose 10.79.1.2", 1, "\"accessPoint\":false,\"result\":\"no-answer\"", ""},
+        {"@/dev/null", 2, "", "/dev/null: is not a regular file"},
+        {"@" + dir.path(), 2, "", dir.path() + ": is a folder"},
+        {"@- </dev/null", 2, "", "no address"},
+        {"224.0.0.1/32", 2, "", "never searched"},
     };
     for (const auto& [arguments, exitStatus, outPart, errPart] : cases) {
         SCOPED_TRACE(arguments);

@@ -216,6 +216,88 @@ TEST_F(PackerTest, InfoReportsTheContainerAndItsRegions) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 12) << out;
 }
 
+// A Windows program's first bytes, as far as signing reads them: DOS header, "PE\0\0",
+// a file header and a PE32+ optional header with 16 empty data directories.
+std::vector<uint8_t> PeUpdater(size_t size) {
+    constexpr uint32_t PE_OFFSET = 0x80;
+    constexpr uint32_t OPTIONAL_HEADER = PE_OFFSET + 24;
+    constexpr uint32_t DIRECTORY_COUNT_AT = OPTIONAL_HEADER + 108;
+    constexpr uint32_t DIRECTORIES = 16;
+    std::vector<uint8_t> bytes = PseudoRandom(size, 5);
+    std::fill(bytes.begin(), bytes.begin() + 0x200, uint8_t{0});
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    StoreLe32(&bytes[0x3C], PE_OFFSET);
+    std::copy_n("PE\0\0", 4, bytes.begin() + PE_OFFSET);
+    StoreLe16(&bytes[PE_OFFSET + 4 + 16], static_cast<uint16_t>(108 + 4 + DIRECTORIES * 8));
+    StoreLe16(&bytes[OPTIONAL_HEADER], 0x20B);
+    StoreLe32(&bytes[DIRECTORY_COUNT_AT], DIRECTORIES);
+    return bytes;
+}
+
+// The packed file signed with a throw-away self-signed certificate and the digest
+// algorithm given (osslsigncode, as scripts/sign-firmware.sh signs).
+CommandResult Sign(const std::string& folder, const std::string& in, const std::string& out,
+                   const std::string& digest) {
+    const std::string key = ShellQuote(folder + "/key.pem"), cert = ShellQuote(folder + "/cert.pem");
+    return RunShell("set -e; [ -s " + cert + " ] || openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "
+                    "'/CN=Quorsel test vendor' -keyout " + key + " -out " + cert + " 2>/dev/null; "
+                    "osslsigncode sign -certs " + cert + " -key " + key + " -h " + digest + " -in " +
+                    ShellQuote(in) + " -out " + ShellQuote(out) + " >/dev/null");
+}
+
+TEST_F(PackerTest, InfoChecksASignedFilesDigestAndRefusesAFileChangedAfterSigning) {
+    updater_ = PeUpdater(12345);
+    WriteFile(Path("updater"), updater_);
+    Pack(ImageForModel(IMAGE_SIZE_2MIB, "KRV001", 31));
+    const std::string intact = "signature: the file's bytes match its Authenticode digest\n";
+    for (const std::string digest : {"sha256", "sha1"}) {
+        SCOPED_TRACE(digest);
+        const std::string signedFile = Path("signed-" + digest);
+        const CommandResult signing = Sign(Path(""), Path("packed"), signedFile, digest);
+        ASSERT_EQ(signing.exitStatus, 0) << signing.err;
+        const CommandResult result = RunPacker({"--info", signedFile});
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_NE(result.out.find("signed: yes"), std::string::npos) << result.out;
+        EXPECT_NE(result.out.find(intact), std::string::npos) << result.out;
+    }
+
+    // Two image bytes swapped: the container's sum still holds, the digest does not.
+    std::vector<uint8_t> file = ReadFile(Path("signed-sha256"));
+    const size_t first = updater_.size() + CONTAINER_HEADER_SIZE + loader_.size() + 0x100000;
+    size_t second = first + 1;
+    while (file[second] == file[first]) ++second;
+    std::swap(file[first], file[second]);
+    WriteFile(Path("changed"), file);
+    const CommandResult changed = RunPacker({"--info", Path("changed")});
+    EXPECT_NE(changed.exitStatus, 0);
+    const std::string mismatch = DescribeContainerError(ContainerError::SignatureMismatch);
+    EXPECT_NE(changed.out.find("signature: " + mismatch + "\n"), std::string::npos) << changed.out;
+    EXPECT_NE(changed.out.find("model: KRV001"), std::string::npos) << changed.out;
+    EXPECT_NE(changed.err.find(mismatch), std::string::npos) << changed.err;
+    Descrambler descrambler;
+    const auto opened = OpenContainer(Path("changed"), descrambler);
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.error(), ContainerError::SignatureMismatch);
+
+    // The header's checksum field is not covered by the digest.
+    file = ReadFile(Path("signed-sha256"));
+    file[0x80 + 24 + 64] ^= 0x5A;
+    WriteFile(Path("checksum"), file);
+    EXPECT_EQ(RunPacker({"--info", Path("checksum")}).exitStatus, 0);
+
+    // A byte of the signature value (the last of the PKCS#7 data) changed: the digest
+    // still matches, the signature over the signed attributes does not.
+    file = ReadFile(Path("signed-sha256"));
+    const uint32_t table = LoadLe32(&file[0x80 + 24 + 112 + 4 * 8]);
+    const uint32_t length = LoadLe32(&file[table]);  // WIN_CERTIFICATE's dwLength
+    file[table + length - 10] ^= 0x01;
+    WriteFile(Path("signature"), file);
+    const CommandResult forged = RunPacker({"--info", Path("signature")});
+    EXPECT_NE(forged.exitStatus, 0);
+    EXPECT_NE(forged.out.find("signature: " + mismatch + "\n"), std::string::npos) << forged.out;
+}
+
 TEST_F(PackerTest, InfoMarksRegionsBeyondTheImageAndALongLoader) {
     loader_ = PseudoRandom(LOADER_MAX + 1, 3);
     WriteFile(Path("loader"), loader_);

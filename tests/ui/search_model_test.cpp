@@ -142,6 +142,31 @@ TEST(SearchModelTest, NothingFoundSaysSoKeepsTheReasonAndASearchAgainStartsAfres
     EXPECT_EQ(model.error(), "");
 }
 
+// Default targets beyond the bound: the dialogs and the terminal show the subnets
+// searched, whether or not something was found; the next search starts without it.
+TEST(SearchModelTest, SubnetsLeftOutAreToldWithTheSubnetsSearched) {
+    SearchModel model;
+    model.Start();
+    SearchEvent finished = Finished();
+    finished.outcome.subnets = {"192.168.10.0/24", "172.17.0.0/22"};
+    finished.outcome.leftOut = {"172.20.0.0/22"};
+    model.Apply(finished);
+    const std::string expected =
+        "アドレスが多すぎるため、次のサブネットだけを検索しました: 192.168.10.0/24, 172.17.0.0/22";
+    EXPECT_EQ(model.LeftOutText(), expected);
+    EXPECT_EQ(model.StateText(), expected);
+
+    model.Start();
+    EXPECT_EQ(model.LeftOutText(), "");
+    model.Apply(Found(Peer({10, 0, 0, 2})));
+    model.Apply(finished);
+    EXPECT_EQ(model.StateText(), expected) << "also when an access point was found";
+    model.Start();
+    model.Apply(Finished());
+    EXPECT_EQ(model.LeftOutText(), "");
+    EXPECT_EQ(model.StateText(), "アクセスポイントが見つかりませんでした");
+}
+
 // The runner's other side (events reaching a dialog's thread) is driven by the
 // dialog tests; here: Stop returns only once the search's thread has ended.
 TEST(SearchRunnerTest, StopEndsAWaitingSearchAndNothingComesAfterIt) {

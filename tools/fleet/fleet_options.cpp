@@ -1,57 +1,107 @@
 #include "tools/fleet/fleet_options.h"
 
 #include <charconv>
+#include <optional>
 #include <string_view>
 
 #include "job/command_line.h"
+#include "res/texts.h"
 
 namespace quorsel {
 
 namespace {
 constexpr uint16_t REGION_0 = 0x0001;  // the serial-only region
+// The region letters and their bits, as the firmware file's own command line takes them.
+constexpr std::string_view REGION_LETTERS = "bepfz";
+constexpr uint16_t REGION_BITS[] = {0x0001, 0x0002, 0x000C, 0x0010, 0x0020};
+
+bool TakesValue(std::string_view name) { return name == "--jobs" || name == "--report" || name == "--password-file"; }
+
+std::optional<std::string> SetValue(std::string_view name, std::string_view value, FleetOptions& options) {
+    if (name == "--report") {
+        if (value.empty()) return std::string("--report needs a file name");
+        options.reportPath = value;
+    } else if (name == "--password-file") {
+        if (value.empty()) return std::string("--password-file needs a file name");
+        options.passwordFilePath = value;
+    } else {
+        size_t jobs = 0;
+        const auto parsed = std::from_chars(value.data(), value.data() + value.size(), jobs);
+        if (parsed.ec != std::errc() || parsed.ptr != value.data() + value.size() || jobs == 0 ||
+            jobs > FLEET_MAX_JOBS) {
+            return "--jobs takes a number from 1 to " + std::to_string(FLEET_MAX_JOBS);
+        }
+        options.jobs = jobs;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::string RegionLetters(uint16_t optionFlags) {
+    std::string letters;
+    for (size_t k = 0; k < REGION_LETTERS.size(); ++k) {
+        if ((optionFlags & REGION_BITS[k]) == REGION_BITS[k]) letters += REGION_LETTERS[k];
+    }
+    return letters;
+}
 
 Result<FleetOptions, std::string> ParseFleetOptions(int argc, const char* const* argv) {
     FleetOptions options;
     bool regionsGiven = false;
+    bool optionsEnded = false;
+    bool skipModelCheck = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        const bool last = i + 1 >= argc;
-        if (argument == "--jobs" || argument == "--report" || argument == "--password-file") {
-            if (last) return Fail(std::string(argument) + " needs a value");
-            const std::string_view value = argv[++i];
-            if (argument == "--report") {
-                options.reportPath = value;
-            } else if (argument == "--password-file") {
-                options.passwordFilePath = value;
+        const bool option = !optionsEnded && argument.size() > 1 && argument[0] == '-';
+        if (!option) {
+            if (options.firmwarePath.empty() && options.targets.empty() && !argument.empty()) {
+                options.firmwarePath = argument;
             } else {
-                size_t jobs = 0;
-                const auto parsed = std::from_chars(value.data(), value.data() + value.size(), jobs);
-                if (parsed.ec != std::errc() || parsed.ptr != value.data() + value.size() || jobs == 0 ||
-                    jobs > FLEET_MAX_JOBS) {
-                    return Fail("--jobs takes a number from 1 to " + std::to_string(FLEET_MAX_JOBS));
-                }
-                options.jobs = jobs;
+                options.targets.emplace_back(argument);
             }
-        } else if (argument.size() > 1 && argument[0] == '-' && argument[1] == '-') {
-            return Fail("unknown option " + std::string(argument));
-        } else if (!argument.empty() && argument[0] == '-') {
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            options.action = FleetAction::HELP;
+            return options;
+        } else if (argument == "--version") {
+            options.action = FleetAction::VERSION;
+            return options;
+        } else if (argument == "--yes") {
+            options.yes = true;
+        } else if (argument.rfind("--", 0) == 0) {
+            const size_t equals = argument.find('=');
+            const std::string_view name = argument.substr(0, equals);
+            if (!TakesValue(name)) return Fail("unknown option " + std::string(name));
+            std::string_view value;
+            if (equals != std::string_view::npos) {
+                value = argument.substr(equals + 1);
+            } else {
+                if (i + 1 >= argc) return Fail(std::string(name) + " needs a value");
+                value = argv[++i];
+            }
+            if (auto error = SetValue(name, value, options)) return Fail(*error);
+        } else {
             // The letters of the firmware file's own command line.
             if (regionsGiven) return Fail(std::string("only one option token"));
-            if (!ApplyOptionToken(argument, options.optionFlags)) {
-                return Fail("invalid option letters " + std::string(argument));
-            }
-            if ((options.optionFlags & REGION_0) != 0) {
-                return Fail(std::string("region 0 is written only over the serial line"));
-            }
+            uint16_t flags = OPTION_DEFAULT_REGIONS;
+            if (!ApplyOptionToken(argument, flags)) return Fail("invalid option letters " + std::string(argument));
+            skipModelCheck = (flags & OPTION_SKIP_MODEL_CHECK) != 0;
+            if ((flags & REGION_0) != 0) return Fail(std::string("region 0 is written only over the serial line"));
+            options.optionFlags = flags;
             regionsGiven = true;
-        } else if (options.firmwarePath.empty()) {
-            options.firmwarePath = argument;
-        } else {
-            options.targets.emplace_back(argument);
         }
     }
     if (options.firmwarePath.empty()) return Fail(std::string("no firmware file given"));
+    if (skipModelCheck) {
+        // Another model's firmware is written to one access point at a time, by the firmware file itself.
+        std::string text = TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT;
+        text.replace(text.find("%1"), 2, options.firmwarePath);
+        return Fail(text);
+    }
     return options;
 }
 

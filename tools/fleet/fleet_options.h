@@ -12,17 +12,30 @@
 
 namespace quorsel {
 
+enum class FleetAction {
+    RUN,
+    HELP,     // --help, -h: usage on standard output
+    VERSION,  // --version
+};
+
 struct FleetOptions {
+    FleetAction action = FleetAction::RUN;
     std::string firmwarePath;
     uint16_t optionFlags = OPTION_DEFAULT_REGIONS;
     size_t jobs = FLEET_DEFAULT_JOBS;
     std::string reportPath;        // empty: no report
     std::string passwordFilePath;  // empty: ask
-    std::vector<std::string> targets;
+    bool yes = false;              // --yes: update what a search of the default targets finds without asking
+    std::vector<std::string> targets;  // as given: addresses, ranges, @FILE, @-
 };
 
-// argv[1..argc-1]: FIRMWARE [-bepfzi] [--jobs N] [--report FILE] [--password-file FILE] TARGET...
-// (options and targets in any order after FIRMWARE). The error is one line.
+// argv[1..argc-1]: FIRMWARE [-bepfz] [--jobs N] [--report FILE] [--password-file FILE]
+// [--yes] [--] [TARGET...] (options and targets in any order after FIRMWARE;
+// --opt=value as well as --opt value; after "--" everything is a target). The error
+// is one line.
 Result<FleetOptions, std::string> ParseFleetOptions(int argc, const char* const* argv);
+
+// The option letters of the regions in optionFlags: "fz" for regions 4 and 5.
+std::string RegionLetters(uint16_t optionFlags);
 
 }  // namespace quorsel

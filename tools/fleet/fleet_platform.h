@@ -8,6 +8,9 @@
 
 namespace quorsel {
 
+// The process's own settings before anything else: a report that outgrows the file
+// size limit is a failed write, not the process's end.
+void PrepareFleetProcess();
 std::unique_ptr<Network> MakeFleetNetwork();
 std::unique_ptr<ProbeNetwork> MakeFleetProbeNetwork();
 

@@ -5,6 +5,8 @@
 
 namespace quorsel {
 
+void PrepareFleetProcess() {}  // Windows has no file size signal
+
 std::unique_ptr<Network> MakeFleetNetwork() { return std::make_unique<Win32Network>(); }
 std::unique_ptr<ProbeNetwork> MakeFleetProbeNetwork() { return std::make_unique<Win32ProbeNetwork>(); }
 

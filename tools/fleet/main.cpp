@@ -1,24 +1,29 @@
 // quorsel-fleet: updates many access points with one firmware file: parse the
-// command line, compose the fleet from the platform's sockets, the console and the
-// table, run it, write the report.
+// command line, check every file it names and the report, probe every target with
+// the search's core, compose the fleet from the platform's sockets, the console and
+// the table, run it, and keep the report up to date.
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
+#include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
-#include "job/exit_status.h"
-#include "job/timeouts_from_environment.h"
-#include "job/update_job.h"
-#include "engine/search/access_point_search.h"
 #include "engine/fleet/fleet.h"
 #include "engine/fleet/fleet_report.h"
 #include "engine/fleet/fleet_targets.h"
+#include "engine/search/access_point_search.h"
 #include "image/container.h"
+#include "image/file_stream.h"
+#include "image/sha256.h"
 #include "image/text_encoding.h"
+#include "image/text_file.h"
+#include "job/exit_status.h"
+#include "job/timeouts_from_environment.h"
+#include "job/update_job.h"
 #include "res/texts.h"
 #include "tools/fleet/fleet_options.h"
 #include "tools/fleet/fleet_platform.h"
@@ -29,133 +34,257 @@ namespace {
 
 using namespace quorsel;
 
-constexpr int EXIT_FIRMWARE_UNREADABLE = 8;
-constexpr int EXIT_FLEET_FAILED = 1;
 constexpr size_t PASSWORD_MAX_BYTES = 15;
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    return static_cast<bool>(out.flush());
-}
+constexpr int EXIT_USAGE_SHOWN = 0;  // --help, --version
 
 int InvalidArguments(const std::string& why) {
     std::fprintf(stderr, "%s: %s\n%s\n", TEXT_INVALID_ARGUMENTS, why.c_str(), TEXT_FLEET_USAGE);
     return EXIT_INVALID_ARGUMENTS;
 }
 
+// Why the file at path cannot be read as a file; nullopt when it looks readable.
+std::optional<std::string> FileProblem(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path name(std::u8string(path.begin(), path.end()));
+    if (std::filesystem::is_directory(name, error)) return path + ": is a directory";
+    if (!std::filesystem::exists(name, error)) return path + ": not found";
+    if (!FileStream::Open(path)) return path + ": cannot be read";
+    return std::nullopt;
+}
+
+// The firmware file as the report names it; the error says what is wrong with it.
+Result<FleetFirmware, std::string> CheckFirmware(const std::string& path) {
+    if (auto problem = FileProblem(path)) return Fail(*problem);
+    Descrambler descrambler;
+    auto opened = OpenContainer(path, descrambler);
+    if (!opened) return Fail(path + ": " + DescribeContainerError(opened.error()));
+    FleetFirmware firmware;
+    firmware.path = path;
+    firmware.modelCode.assign(reinterpret_cast<const char*>(opened.value().trailerTail.data()), MODEL_CODE_LENGTH);
+    const std::optional<uint64_t> size = FileSizeOf(path);
+    std::optional<FileStream> stream = FileStream::Open(path);
+    std::optional<std::string> digest;
+    if (size && stream) digest = Sha256Of(*stream, *size);
+    if (!digest) return Fail(path + ": cannot be read");
+    firmware.size = *size;
+    firmware.sha256 = *digest;
+    return firmware;
+}
+
+// The typed or stored password as code page 932 bytes; the error is the line to print.
+Result<std::string, std::string> PasswordBytes(const std::string& typed) {
+    std::optional<std::string> bytes = Utf8ToCp932(typed.substr(0, typed.find_first_of("\r\n")));
+    if (!bytes) return Fail(std::string(TEXT_PASSWORD_BAD_CHARACTER));
+    if (bytes->size() > PASSWORD_MAX_BYTES) {
+        std::string message = TEXT_PASSWORD_TOO_LONG_FORMAT;
+        message.replace(message.find("%1"), 2, std::to_string(PASSWORD_MAX_BYTES));
+        return Fail(message);
+    }
+    return *bytes;
+}
+
 class SearchCollector : public SearchListener {
 public:
     void OnFound(const FoundPeer& peer) override { found.push_back(peer); }
     void OnProgress(size_t, size_t) override {}
+    void OnMissed(const Ipv4Address& address, ProbeMiss why) override { missed.push_back(MissedPeer{address, why}); }
     std::vector<FoundPeer> found;
+    std::vector<MissedPeer> missed;
 };
 
-// The password as code page 932 bytes: from --password-file, else asked once.
-// nullopt after printing why.
-std::optional<std::string> TakePassword(const FleetOptions& options, FleetConsole& console) {
-    std::optional<std::string> typed;
-    if (!options.passwordFilePath.empty()) {
-        typed = ReadWholeFile(options.passwordFilePath);
-        if (!typed) {
-            std::fprintf(stderr, "%s: %s\n", TEXT_FILE_ERROR, options.passwordFilePath.c_str());
-            return std::nullopt;
-        }
-        typed = typed->substr(0, typed->find_first_of("\r\n"));
-    } else {
-        typed = console.ReadPassword(TEXT_PASSWORD_PROMPT);
-        if (!typed) {
-            std::fprintf(stderr, "%s\n", TEXT_ABORTED);
-            return std::nullopt;
-        }
-    }
-    std::optional<std::string> bytes = Utf8ToCp932(*typed);
-    if (!bytes) {
-        std::fprintf(stderr, "%s\n", TEXT_PASSWORD_BAD_CHARACTER);
-        return std::nullopt;
-    }
-    if (bytes->size() > PASSWORD_MAX_BYTES) {
-        std::string message = TEXT_PASSWORD_TOO_LONG_FORMAT;
-        message.replace(message.find("%1"), 2, std::to_string(PASSWORD_MAX_BYTES));
-        std::fprintf(stderr, "%s\n", message.c_str());
-        return std::nullopt;
-    }
-    return bytes;
-}
-
+// A run needs the password: the probe found its access point to be of the new generation.
 bool NeedsPassword(const std::vector<FleetTarget>& targets) {
     for (const FleetTarget& target : targets) {
-        if (target.skip) continue;
-        // Unknown (a direct address) or new generation: '2' and above, as a signed byte.
-        if (target.generationDigit == 0 || static_cast<signed char>(target.generationDigit) >= '2') return true;
+        if (target.verdict != FleetResult::NONE || target.skip) continue;
+        if (std::string_view(GenerationName(target.generationDigit)) == "new") return true;
     }
     return false;
 }
 
+bool AnyToRun(const std::vector<FleetTarget>& targets) {
+    for (const FleetTarget& target : targets) {
+        if (target.verdict == FleetResult::NONE && !target.skip) return true;
+    }
+    return false;
+}
+
+// The report file: saved whole after each run and at the end; a failed save leaves
+// the file as it was and is told on standard error.
+class ReportFile {
+public:
+    ReportFile(std::string path, FleetReportHeader header) : path_(std::move(path)), header_(std::move(header)) {}
+
+    // nullopt when saved (or no report was asked for), else why not.
+    std::optional<std::string> Save(const std::vector<FleetEntry>& entries) {
+        if (path_.empty()) return std::nullopt;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const FleetReportTexts texts{StatusTextFor, ExitStatusFor, TEXT_FLEET_NOT_STARTED};
+        return ReplaceFileAtomically(path_, FleetReportJson(header_, entries, texts));
+    }
+    void SaveOrTell(const std::vector<FleetEntry>& entries) {
+        if (auto error = Save(entries)) std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_REPORT_FAILED, error->c_str());
+    }
+    // The fleet's end: the report says it finished, with this status.
+    int Finish(const std::vector<FleetEntry>& entries, int status) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            header_.ended = std::chrono::system_clock::now();
+            header_.exitStatus = status;
+        }
+        SaveOrTell(entries);
+        return status;
+    }
+
+private:
+    std::string path_;
+    std::mutex mutex_;
+    FleetReportHeader header_;
+};
+
+// The table sees every change; the report is saved whenever a run ends.
+class FleetWatch : public FleetObserver {
+public:
+    FleetWatch(FleetTable& table, ReportFile& report) : table_(table), report_(report) {}
+    void Attach(const Fleet& fleet) { fleet_ = &fleet; }
+    void EntryChanged(size_t index, const FleetEntry& entry) override { table_.EntryChanged(index, entry); }
+    void RunEnded(size_t index, const FleetEntry& entry) override {
+        table_.RunEnded(index, entry);
+        if (fleet_ != nullptr) report_.SaveOrTell(fleet_->Snapshot());
+    }
+
+private:
+    FleetTable& table_;
+    ReportFile& report_;
+    const Fleet* fleet_ = nullptr;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    PrepareFleetProcess();
     auto parsed = ParseFleetOptions(argc, argv);
     if (!parsed) return InvalidArguments(parsed.error());
     const FleetOptions& options = parsed.value();
-
-    // The firmware file: a Linux or Windows updater with its container.
-    std::string modelCode;
-    {
-        Descrambler descrambler;
-        auto opened = OpenContainer(options.firmwarePath, descrambler);
-        if (!opened) {
-            std::fprintf(stderr, "%s: %s: %s\n", TEXT_FILE_ERROR, options.firmwarePath.c_str(),
-                         DescribeContainerError(opened.error()));
-            return EXIT_FIRMWARE_UNREADABLE;
-        }
-        modelCode.assign(reinterpret_cast<const char*>(opened.value().trailerTail.data()), MODEL_CODE_LENGTH);
+    if (options.action == FleetAction::HELP) {
+        std::printf("%s\n", TEXT_FLEET_USAGE);
+        return EXIT_USAGE_SHOWN;
+    }
+    if (options.action == FleetAction::VERSION) {
+        std::printf("quorsel-fleet %s\n", QUORSEL_VERSION);
+        return EXIT_USAGE_SHOWN;
     }
 
-    FleetTargetPlan plan = PlanFleetTargets(options.targets, ReadWholeFile);
-    if (!plan.error.empty()) return InvalidArguments(plan.error);
+    // Every file the command line names is checked before anything is contacted.
+    auto firmware = CheckFirmware(options.firmwarePath);
+    if (!firmware) {
+        std::fprintf(stderr, "%s: %s\n", TEXT_FILE_ERROR, firmware.error().c_str());
+        return EXIT_INVALID_ARGUMENTS;
+    }
+    const std::string modelCode = firmware.value().modelCode;
+    std::optional<std::string> password;
+    if (!options.passwordFilePath.empty()) {
+        auto stored = ReadTextFile(options.passwordFilePath);
+        if (!stored) {
+            std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_PASSWORD_FILE_ERROR, stored.error().c_str());
+            return EXIT_INVALID_ARGUMENTS;
+        }
+        auto bytes = PasswordBytes(stored.value());
+        if (!bytes) {
+            std::fprintf(stderr, "%s: %s\n", options.passwordFilePath.c_str(), bytes.error().c_str());
+            return EXIT_INVALID_ARGUMENTS;
+        }
+        password = bytes.value();
+    }
+    const bool defaults = options.targets.empty();
+    FleetTargetPlan plan;
+    if (!defaults) {
+        auto targets = ReadTargetArguments(options.targets, ReadTextFileOrInput);
+        if (!targets) return InvalidArguments(targets.error());
+        plan = PlanFleetTargets(targets.value());
+        if (!plan.error.empty()) return InvalidArguments(plan.error);
+    }
+
+    FleetReportHeader header;
+    header.version = QUORSEL_VERSION;
+    header.firmware = {firmware.value()};
+    header.regions = RegionLetters(options.optionFlags);
+    header.targets = options.targets;
+    header.started = std::chrono::system_clock::now();
+    ReportFile report(options.reportPath, header);
+    if (auto error = report.Save({})) {
+        std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_REPORT_FAILED, error->c_str());
+        return EXIT_INVALID_ARGUMENTS;
+    }
 
     FleetConsole console;
+    // Every line to standard output goes through the table: without a terminal, each
+    // one is led by its time.
+    FleetTable table(
+        stdout, console.OutputIsTerminal(),
+        [&console] {
+            const FleetConsole::Size size = console.TerminalSize();
+            return std::pair<size_t, size_t>{size.columns, size.rows};
+        },
+        [] { return LocalTimestamp(std::chrono::system_clock::now()); });
     std::unique_ptr<Network> network = MakeFleetNetwork();
     SocketLibrarySession sockets(*network);
     if (!sockets.started()) {
         std::fprintf(stderr, "%s\n", TEXT_SOCKET_INIT_FAILED);
-        return EXIT_SOCKET_LAYER;
+        return report.Finish({}, EXIT_SOCKET_LAYER);
     }
-    const auto started = std::chrono::system_clock::now();
 
-    std::vector<FoundPeer> found;
+    // Every target is probed first: only access points whose model fits are run.
+    SearchCollector collector;
     {
         std::unique_ptr<ProbeNetwork> probes = MakeFleetProbeNetwork();
-        if (plan.defaults) {
-            TargetExpansion defaults = DefaultTargets(probes->LocalSubnets());
-            plan.searched = std::move(defaults.addresses);
-        }
-        if (!plan.searched.empty()) {
-            std::printf("%s\n", TEXT_SEARCH_PROGRESS);
-            std::fflush(stdout);
-            SearchStop stop;
-            console.OnInterrupt([&stop] { stop.Request(); });
-            SearchSettings search;
-            search.firmwareModel = modelCode;
-            SearchCollector collector;
-            SearchOutcome outcome = SearchAccessPoints(*probes, plan.searched, search, collector, stop);
-            console.OnInterrupt([] {});
-            if (!outcome.error.empty()) std::fprintf(stderr, "%s\n", outcome.error.c_str());
-            if (outcome.stopped) {
-                std::printf("%s\n", TEXT_ABORTED);
-                return EXIT_FLEET_FAILED;
+        if (defaults) {
+            TargetExpansion found = DefaultTargets(probes->LocalSubnets());
+            for (const std::string& subnet : found.leftOut) {
+                std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_SUBNET_LEFT_OUT, subnet.c_str());
             }
-            found = std::move(collector.found);
+            plan = PlanDefaultTargets(found.addresses);
+        }
+        table.Notice(TEXT_SEARCH_PROGRESS);
+        SearchStop stop;
+        console.OnInterrupt([&stop] { stop.Request(); });
+        SearchSettings search;
+        search.firmwareModel = modelCode;
+        const SearchOutcome outcome = SearchAccessPoints(*probes, plan.probed, search, collector, stop);
+        console.OnInterrupt([] {});
+        if (!outcome.error.empty()) {
+            std::fprintf(stderr, "%s\n", outcome.error.c_str());
+            return report.Finish({}, EXIT_SOCKET_LAYER);
+        }
+        if (outcome.stopped) {
+            table.Notice(TEXT_ABORTED);
+            return report.Finish({}, FLEET_EXIT_FAILED);
         }
     }
-    std::vector<FleetTarget> targets = FleetTargetsFrom(plan, found);
+    const std::vector<FleetTarget> targets = FleetTargetsFrom(plan, collector.found, collector.missed, modelCode);
+
+    if (defaults) {
+        // Nobody named these access points: the plan first, and a yes before any is written.
+        if (!AnyToRun(targets)) table.Notice(TEXT_SEARCH_NONE_FOUND);
+        if (AnyToRun(targets) && !options.yes) {
+            table.Notice(TEXT_FLEET_PLAN);
+            table.Notice(FleetHeader());
+            for (const FleetTarget& target : targets) {
+                FleetEntry row;
+                row.target = target;
+                row.state = target.verdict == FleetResult::NONE ? FleetState::WAITING : FleetState::SKIPPED;
+                table.Notice(FleetRow(row, std::chrono::steady_clock::now()));
+            }
+            const std::optional<bool> yes = console.Confirm(TEXT_FLEET_CONFIRM);
+            if (!yes) {
+                std::fprintf(stderr, "%s\n", TEXT_FLEET_NEEDS_YES);
+                return report.Finish({}, EXIT_INVALID_ARGUMENTS);
+            }
+            if (!*yes) {
+                table.Notice(TEXT_ABORTED);
+                return report.Finish({}, FLEET_EXIT_NOTHING_TO_UPDATE);
+            }
+        }
+    }
 
     FleetSettings settings;
     settings.jobs = options.jobs;
@@ -164,18 +293,19 @@ int main(int argc, char** argv) {
     settings.run.peer.port = {static_cast<uint8_t>(LAN_UPDATE_PORT >> 8), static_cast<uint8_t>(LAN_UPDATE_PORT & 0xFF)};
     settings.run.programPath = options.firmwarePath;
     settings.run.timeouts = TimeoutsFromEnvironment();
-    if (targets.empty()) {
-        std::printf("%s\n", TEXT_SEARCH_NONE_FOUND);
-    } else if (NeedsPassword(targets)) {
-        settings.password = TakePassword(options, console);
-        if (!settings.password) return EXIT_FLEET_FAILED;
+    settings.password = password;
+    if (!settings.password && NeedsPassword(targets)) {
+        // At the end of input, the runs that need a password fail without one; the others go on.
+        if (std::optional<std::string> typed = console.ReadPassword(TEXT_PASSWORD_PROMPT)) {
+            auto bytes = PasswordBytes(*typed);
+            if (bytes) settings.password = bytes.value();
+            else std::fprintf(stderr, "%s\n", bytes.error().c_str());
+        }
     }
 
-    FleetTable table(stdout, console.OutputIsTerminal(), [&console] {
-        const FleetConsole::Size size = console.TerminalSize();
-        return std::pair<size_t, size_t>{size.columns, size.rows};
-    });
-    Fleet fleet(settings, targets, *network, table);
+    FleetWatch watch(table, report);
+    Fleet fleet(settings, targets, *network, watch);
+    watch.Attach(fleet);
     console.OnInterrupt([&fleet, &table] {
         const StopAnswer answer = fleet.RequestStop();
         if (!answer.repeated) table.Notice(TEXT_FLEET_STOPPING);
@@ -186,25 +316,12 @@ int main(int argc, char** argv) {
         }
     });
     table.Start(fleet.Snapshot());
+    report.SaveOrTell(fleet.Snapshot());
     fleet.Run();
     console.OnInterrupt([] {});  // the fleet is over: nothing is left to stop
     const std::vector<FleetEntry> entries = fleet.Snapshot();
     table.Finish(entries);
-    const int status = FleetExitStatus(entries);
-
-    if (!options.reportPath.empty()) {
-        FleetReportHeader header;
-        header.firmwarePath = options.firmwarePath;
-        header.modelCode = modelCode;
-        header.optionFlags = options.optionFlags;
-        header.started = started;
-        header.ended = std::chrono::system_clock::now();
-        header.exitStatus = status;
-        FleetReportTexts texts{StatusTextFor, ExitStatusFor, TEXT_FLEET_SKIPPED, TEXT_FLEET_NOT_STARTED};
-        if (!WriteWholeFile(options.reportPath, FleetReportJson(header, entries, texts))) {
-            std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_REPORT_FAILED, options.reportPath.c_str());
-            return EXIT_FLEET_FAILED;
-        }
-    }
+    const int status = report.Finish(entries, FleetExitStatus(entries));
+    console.Finished();  // a console being closed may let the process end now
     return status;
 }

@@ -29,11 +29,36 @@ std::string ContainerFailure(const std::string& path, ContainerError error) {
     return "'" + path + "': " + DescribeContainerError(error);
 }
 
+bool IsSignatureError(ContainerError error) {
+    return error == ContainerError::SignatureMismatch || error == ContainerError::SignatureUncheckable;
+}
+
+// The container of a file whose signature the updater refuses, read without that
+// check, so that the report can still show what the file holds.
+Result<ContainerInfo, ContainerError> OpenLayoutOnly(const std::string& path, Descrambler& descrambler) {
+    const std::optional<uint64_t> fileSize = FileSizeOf(path);
+    std::optional<FileStream> stream = FileStream::Open(path);
+    if (!fileSize || !stream) return Fail(ContainerError::CannotOpen);
+    ContainerInfo info;
+    info.stream = std::move(*stream);
+    const auto layout = LocateContainer(info.stream, *fileSize, descrambler);
+    if (!layout) return Fail(layout.error());
+    static_cast<ContainerLayout&>(info) = *layout;
+    return info;
+}
+
 }  // namespace
 
 std::optional<std::string> ReportContainer(const std::string& path, std::ostream& out) {
     Descrambler descrambler;
     auto opened = OpenContainer(path, descrambler);
+    // A signed file whose signature no longer holds is reported, and refused.
+    std::optional<ContainerError> signatureError;
+    if (!opened && IsSignatureError(opened.error())) {
+        signatureError = opened.error();
+        descrambler = Descrambler();
+        opened = OpenLayoutOnly(path, descrambler);
+    }
     if (!opened) return ContainerFailure(path, opened.error());
     ContainerInfo& info = *opened;
 
@@ -56,6 +81,10 @@ std::optional<std::string> ReportContainer(const std::string& path, std::ostream
         out << "signed: yes, Authenticode certificate table at "
             << Format("0x%llx (%llu bytes)", info.signatureOffset, info.signatureSize) << ", after "
             << info.signaturePadding << " zero bytes of padding\n";
+        out << "signature: "
+            << (signatureError ? std::string(DescribeContainerError(*signatureError))
+                               : std::string("the file's bytes match its Authenticode digest"))
+            << "\n";
     } else {
         out << "signed: no\n";
     }
@@ -70,6 +99,7 @@ std::optional<std::string> ReportContainer(const std::string& path, std::ostream
     }
     out.flush();
     if (!out) return std::string("cannot write the report");
+    if (signatureError) return ContainerFailure(path, *signatureError);
     return std::nullopt;
 }
 

@@ -13,7 +13,9 @@
 namespace quorsel::pack {
 
 // Opens the container in path and writes its fields, regions and range checksums to
-// out. nullopt on success, else which check failed.
+// out; a signed file also gets a "signature:" line that says whether its bytes still
+// match its Authenticode digest. nullopt on success, else which check failed: a file
+// whose signature is broken or cannot be checked is reported, then refused.
 std::optional<std::string> ReportContainer(const std::string& path, std::ostream& out);
 
 // Opens the container in path and returns its image, descrambled.

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "engine/search/probe_network_posix.h"
+#include "image/text_file.h"
 #include "tools/scan/scan_command.h"
 
 int main(int argc, char** argv) {
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
         std::cout << ScanUsageText();
         return EXIT_FOUND;
     }
+    if (options->showVersion) {
+        std::cout << ScanVersionText();
+        return EXIT_FOUND;
+    }
     quorsel::PosixProbeNetwork network;
-    return RunScan(*options, network, std::cout, std::cerr);
+    return RunScan(*options, network, std::cout, std::cerr, quorsel::ReadTextFileOrInput);
 }

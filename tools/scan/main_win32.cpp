@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "engine/search/probe_network_win32.h"
+#include "image/text_file.h"
 #include "tools/scan/scan_command.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +19,11 @@ int main(int argc, char** argv) {
         std::cout << ScanUsageText();
         return EXIT_FOUND;
     }
+    if (options->showVersion) {
+        std::cout << ScanVersionText();
+        return EXIT_FOUND;
+    }
     ::SetConsoleOutputCP(CP_UTF8);
     quorsel::Win32ProbeNetwork network;
-    return RunScan(*options, network, std::cout, std::cerr);
+    return RunScan(*options, network, std::cout, std::cerr, quorsel::ReadTextFileOrInput);
 }

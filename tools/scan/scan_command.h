@@ -6,6 +6,7 @@
 
 #include "common/result.h"
 #include "engine/search/probe_network.h"
+#include "engine/search/search_targets.h"
 #include "tools/scan/scan_options.h"
 
 namespace quorsel::scan {
@@ -15,8 +16,10 @@ constexpr int EXIT_NONE_FOUND = 1;
 constexpr int EXIT_BAD_ARGUMENTS = 2;
 constexpr int EXIT_SEARCH_FAILED = 3;
 
-// Searches the targets (or the default targets of network's subnets) and prints
-// the result to out; messages go to err. Returns the exit status.
-int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out, std::ostream& err);
+// Searches the targets (their @FILE read through readTargetFile; or the default
+// targets of network's subnets, naming on err the subnets left out) and prints the
+// result to out; messages go to err. Returns the exit status.
+int RunScan(const ScanOptions& options, ProbeNetwork& network, std::ostream& out, std::ostream& err,
+            const TargetFileReader& readTargetFile);
 
 }  // namespace quorsel::scan

@@ -76,9 +76,11 @@ private:
     bool failed_ = false;
 };
 
-// A search that finds these peers at once.
-SearchRunner::Search FoundAtOnce(std::vector<FoundPeer> peers) {
-    return [peers = std::move(peers)](SearchListener& listener, const SearchStop&) {
+// A search that finds these peers at once (in subnets, with leftOut left out).
+SearchRunner::Search FoundAtOnce(std::vector<FoundPeer> peers, std::vector<std::string> subnets = {},
+                                 std::vector<std::string> leftOut = {}) {
+    return [peers = std::move(peers), subnets = std::move(subnets), leftOut = std::move(leftOut)](
+               SearchListener& listener, const SearchStop&) {
         size_t probed = 0;
         for (const FoundPeer& peer : peers) {
             listener.OnFound(peer);
@@ -87,6 +89,8 @@ SearchRunner::Search FoundAtOnce(std::vector<FoundPeer> peers) {
         listener.OnProgress(SAMPLE_SEARCH_SIZE, SAMPLE_SEARCH_SIZE);
         SearchOutcome outcome;
         outcome.probed = SAMPLE_SEARCH_SIZE;
+        outcome.subnets = subnets;
+        outcome.leftOut = leftOut;
         return outcome;
     };
 }
@@ -179,6 +183,12 @@ int main(int argc, char** argv) {
                                  SamplePeer({192, 168, 10, 9}, "MXD001", '1', false)}),
                     0, "search");
         ShootSearch(shooter, FoundAtOnce({}), -1, "search-none");
+        // More default targets than a search takes: the subnets searched are named.
+        ShootSearch(shooter,
+                    FoundAtOnce({SamplePeer({192, 168, 10, 7}, "KRV001", '2', true)},
+                                {"192.168.10.0/24", "172.17.0.0/22", "172.18.0.0/22", "172.19.0.0/22"},
+                                {"172.20.0.0/22", "172.21.0.0/22"}),
+                    -1, "search-left-out");
     }
     {
         PasswordDialog password{QString::fromLatin1(APP_TITLE)};

@@ -1,31 +1,47 @@
 // The fleet's console on Windows: console modes for the password and the live
-// table, and a console control handler for Ctrl-C.
+// table, and a console control handler for Ctrl-C, Ctrl-Break and the console's
+// close (also log-off and shut-down). On a close the system ends the process once
+// the handler returns, so the handler waits for Finished(), within the time the
+// system gives.
 #include "ui/fleet/fleet_console.h"
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <mutex>
 #include <string>
+
+#include "res/texts.h"
 
 namespace quorsel {
 
 namespace {
 
-constexpr DWORD PASSWORD_CHARACTERS_MAX = 256;
+constexpr DWORD LINE_CHARACTERS_MAX = 256;
 
+// The one console control handler of the process and what it waits for.
 std::mutex handlerMutex;
-std::function<void()> interruptHandler;  // the one console control handler of the process
+std::condition_variable finishedChanged;
+std::function<void()> interruptHandler;
+bool handlerInstalled = false;
+bool finished = false;
+
+bool EndsTheProcess(DWORD event) {
+    return event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-    std::function<void()> handler;
-    {
-        std::lock_guard<std::mutex> lock(handlerMutex);
-        handler = interruptHandler;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !EndsTheProcess(event)) return FALSE;
+    // Held while the handler runs: once OnInterrupt has replaced it, the old one is
+    // not running and whatever it refers to may go.
+    std::unique_lock<std::mutex> lock(handlerMutex);
+    if (!interruptHandler) return FALSE;
+    interruptHandler();
+    if (EndsTheProcess(event)) {
+        // Returning lets the system end the process: not before the report is written.
+        finishedChanged.wait_for(lock, CONSOLE_CLOSE_WAIT_MAX, [] { return finished; });
     }
-    if (!handler) return FALSE;
-    handler();
     return TRUE;
 }
 
@@ -44,6 +60,23 @@ std::optional<std::string> LineFromStdin() {
     if (c == EOF && line.empty()) return std::nullopt;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return line;
+}
+
+// One line typed at the console, with or without echo; nullopt on Ctrl-C (then
+// *stopped is set) or at end of input.
+std::optional<std::string> ConsoleLine(HANDLE in, DWORD mode, bool echo, bool* stopped = nullptr) {
+    DWORD lineMode = mode | ENABLE_LINE_INPUT;
+    lineMode = echo ? (lineMode | ENABLE_ECHO_INPUT) : (lineMode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    SetConsoleMode(in, lineMode);
+    wchar_t typed[LINE_CHARACTERS_MAX];
+    DWORD count = 0;
+    const BOOL read = ReadConsoleW(in, typed, LINE_CHARACTERS_MAX, &count, nullptr);
+    if (!read && GetLastError() == ERROR_OPERATION_ABORTED && stopped != nullptr) *stopped = true;
+    SetConsoleMode(in, mode);
+    if (!read || count == 0) return std::nullopt;
+    int length = static_cast<int>(count);
+    while (length > 0 && (typed[length - 1] == L'\n' || typed[length - 1] == L'\r')) --length;
+    return ToUtf8(typed, length);
 }
 
 }  // namespace
@@ -65,7 +98,13 @@ FleetConsole::FleetConsole() : impl_(std::make_unique<Impl>()) {
 }
 
 FleetConsole::~FleetConsole() {
-    OnInterrupt(nullptr);
+    Finished();
+    {
+        std::lock_guard<std::mutex> lock(handlerMutex);
+        interruptHandler = nullptr;
+        if (handlerInstalled) SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+        handlerInstalled = false;
+    }
     if (impl_->savedOutputCodePage != 0) SetConsoleOutputCP(impl_->savedOutputCodePage);
 }
 
@@ -85,25 +124,46 @@ std::optional<std::string> FleetConsole::ReadPassword(const char* prompt) {
     if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return LineFromStdin();
     std::printf("%s: ", prompt);
     std::fflush(stdout);
-    SetConsoleMode(in, (mode | ENABLE_LINE_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-    wchar_t typed[PASSWORD_CHARACTERS_MAX];
-    DWORD count = 0;
-    const BOOL read = ReadConsoleW(in, typed, PASSWORD_CHARACTERS_MAX, &count, nullptr);
-    SetConsoleMode(in, mode);
-    std::printf("\n");
-    if (!read || count == 0) return std::nullopt;
-    int length = static_cast<int>(count);
-    while (length > 0 && (typed[length - 1] == L'\n' || typed[length - 1] == L'\r')) --length;
-    return ToUtf8(typed, length);
+    std::optional<std::string> line = ConsoleLine(in, mode, false);
+    std::printf("\n");  // the Enter was not echoed
+    std::fflush(stdout);
+    return line;
+}
+
+std::optional<bool> FleetConsole::Confirm(const char* prompt) {
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return std::nullopt;
+    std::printf("%s%s", prompt, TEXT_FLEET_CONFIRM_CHOICES);
+    std::fflush(stdout);
+    bool stopped = false;
+    const std::optional<std::string> answer = ConsoleLine(in, mode, true, &stopped);
+    if (!answer) return stopped ? std::optional<bool>(false) : std::nullopt;  // Ctrl-C at the question: no
+    return IsYesAnswer(*answer);
 }
 
 void FleetConsole::OnInterrupt(std::function<void()> handler) {
-    const bool install = static_cast<bool>(handler);
+    std::lock_guard<std::mutex> lock(handlerMutex);
+    interruptHandler = std::move(handler);
+    if (!handlerInstalled) handlerInstalled = SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0;
+}
+
+void FleetConsole::Finished() {
     {
         std::lock_guard<std::mutex> lock(handlerMutex);
-        interruptHandler = std::move(handler);
+        finished = true;
     }
-    SetConsoleCtrlHandler(OnConsoleControl, install ? TRUE : FALSE);
+    finishedChanged.notify_all();
+}
+
+std::string LocalTimestamp(std::chrono::system_clock::time_point time) {
+    __time64_t seconds = static_cast<__time64_t>(std::chrono::system_clock::to_time_t(time));
+    std::tm local{};
+    if (_localtime64_s(&local, &seconds) != 0) return FormatLocalTimestamp(local, 0);
+    // The local fields read as UTC, less the time itself: the offset from UTC.
+    std::tm asUtc = local;
+    const __time64_t shifted = _mkgmtime64(&asUtc);
+    return FormatLocalTimestamp(local, static_cast<long>(shifted - seconds));
 }
 
 }  // namespace quorsel

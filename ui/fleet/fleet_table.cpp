@@ -13,8 +13,12 @@ namespace {
 constexpr size_t ADDRESS_COLUMN = 15;
 constexpr size_t MODEL_COLUMN = 6;
 constexpr size_t GENERATION_COLUMN = 4;
-constexpr size_t STATUS_COLUMN = 28;
 constexpr size_t BAR_COLUMN = TABLE_BAR_WIDTH + 7;  // "[", the bar, "]", " 100%"
+constexpr size_t TIME_COLUMN = 5;                    // "12:34"
+// Every column but the status, with the blanks between them.
+constexpr size_t COLUMNS_BESIDE_STATUS = ADDRESS_COLUMN + 1 + MODEL_COLUMN + 1 + GENERATION_COLUMN + 1 + 1 + BAR_COLUMN + 1 + TIME_COLUMN;
+// The recap's result column: as wide as the longest result name.
+constexpr size_t RECAP_RESULT_COLUMN = 21;
 constexpr const char* CURSOR_UP_FORMAT = "\x1b[%uA";
 constexpr const char* CLEAR_TO_END_OF_LINE = "\x1b[K";
 constexpr const char* CLEAR_TO_END_OF_SCREEN = "\x1b[J";
@@ -107,18 +111,25 @@ std::string FleetStatusText(const FleetEntry& entry) {
     return text;
 }
 
-std::string FleetHeader() {
-    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + " " + Padded(TEXT_SEARCH_COLUMN_MODEL, MODEL_COLUMN) + " " +
-           Padded(TEXT_SEARCH_COLUMN_GENERATION, GENERATION_COLUMN) + " " + Padded(TEXT_FLEET_STATE, STATUS_COLUMN) + " " +
-           std::string(BAR_COLUMN, ' ') + " " + TEXT_FLEET_ELAPSED;
+size_t StatusWidthFor(size_t columns) {
+    if (columns >= COLUMNS_BESIDE_STATUS + TABLE_STATUS_WIDTH) return TABLE_STATUS_WIDTH;
+    if (columns <= COLUMNS_BESIDE_STATUS + TABLE_STATUS_WIDTH_MIN) return TABLE_STATUS_WIDTH_MIN;
+    return columns - COLUMNS_BESIDE_STATUS;
 }
 
-std::string FleetRow(const FleetEntry& entry, std::chrono::steady_clock::time_point now) {
+std::string FleetHeader(size_t statusWidth) {
+    return Padded(TEXT_IP_ADDRESS, ADDRESS_COLUMN) + " " + Padded(TEXT_SEARCH_COLUMN_MODEL, MODEL_COLUMN) + " " +
+           Padded(TEXT_SEARCH_COLUMN_GENERATION, GENERATION_COLUMN) + " " +
+           Padded(Truncated(TEXT_FLEET_STATE, statusWidth), statusWidth) + " " + std::string(BAR_COLUMN, ' ') + " " +
+           TEXT_FLEET_ELAPSED;
+}
+
+std::string FleetRow(const FleetEntry& entry, std::chrono::steady_clock::time_point now, size_t statusWidth) {
     const std::string model = entry.target.modelCode.empty() ? "-" : entry.target.modelCode;
     const std::string generation = entry.target.generationDigit == 0 ? "-" : std::string(1, entry.target.generationDigit);
     const bool timed = entry.state == FleetState::RUNNING || entry.state == FleetState::FINISHED;
     return Padded(FormatAddress(entry.target.address), ADDRESS_COLUMN) + " " + Padded(model, MODEL_COLUMN) + " " +
-           Padded(generation, GENERATION_COLUMN) + " " + Padded(Truncated(FleetStatusText(entry), STATUS_COLUMN), STATUS_COLUMN) +
+           Padded(generation, GENERATION_COLUMN) + " " + Padded(Truncated(FleetStatusText(entry), statusWidth), statusWidth) +
            " " + Bar(entry) + " " + (timed ? Elapsed(entry.Elapsed(now)) : std::string("-"));
 }
 
@@ -137,6 +148,18 @@ std::string FleetSummary(const std::vector<FleetEntry>& entries) {
         return Filled(TEXT_FLEET_PROGRESS_FORMAT, {completed, failed, aborted, running, waiting, skipped});
     }
     return Filled(TEXT_FLEET_SUMMARY_FORMAT, {completed, failed, aborted, notStarted, skipped});
+}
+
+std::vector<std::string> FleetRecap(const std::vector<FleetEntry>& entries) {
+    std::vector<std::string> lines;
+    for (const FleetEntry& entry : entries) {
+        if (entry.result == FleetResult::UPDATED) continue;
+        if (lines.empty()) lines.push_back(TEXT_FLEET_RECAP_HEADING);
+        const std::string reason = entry.diagnostic.empty() ? FleetStatusText(entry) : entry.diagnostic;
+        lines.push_back(Padded(FormatAddress(entry.target.address), ADDRESS_COLUMN) + " " +
+                        Padded(FleetResultName(entry.result), RECAP_RESULT_COLUMN) + " " + reason);
+    }
+    return lines;
 }
 
 std::vector<size_t> RowsThatFit(const std::vector<FleetEntry>& rows, size_t lines) {
@@ -163,8 +186,8 @@ std::string Truncated(const std::string& text, size_t columns) {
     return text;
 }
 
-FleetTable::FleetTable(std::FILE* out, bool live, TerminalSizeSource terminalSize)
-    : out_(out), live_(live), terminalSize_(std::move(terminalSize)) {}
+FleetTable::FleetTable(std::FILE* out, bool live, TerminalSizeSource terminalSize, LineStampSource stamp)
+    : out_(out), live_(live), terminalSize_(std::move(terminalSize)), stamp_(std::move(stamp)) {}
 
 FleetTable::~FleetTable() {
     {
@@ -179,6 +202,7 @@ void FleetTable::Start(const std::vector<FleetEntry>& entries) {
     std::lock_guard<std::mutex> lock(mutex_);
     rows_ = entries;
     logged_.assign(entries.size(), std::string());
+    started_ = true;
     if (live_) {
         DrawLocked();
         redraw_ = std::thread([this] { RedrawLoop(); });
@@ -187,10 +211,8 @@ void FleetTable::Start(const std::vector<FleetEntry>& entries) {
     for (size_t i = 0; i < rows_.size(); ++i) {
         logged_[i] = FleetStatusText(rows_[i]);
         std::string model = rows_[i].target.modelCode.empty() ? "" : " " + rows_[i].target.modelCode;
-        std::fprintf(out_, "%s:%s %s\n", FormatAddress(rows_[i].target.address).c_str(), model.c_str(),
-                     logged_[i].c_str());
+        LogLineLocked(FormatAddress(rows_[i].target.address) + ":" + model + " " + logged_[i]);
     }
-    std::fflush(out_);
 }
 
 void FleetTable::EntryChanged(size_t index, const FleetEntry& entry) {
@@ -215,19 +237,21 @@ void FleetTable::EntryChanged(size_t index, const FleetEntry& entry) {
     if (entry.state == FleetState::FINISHED && !entry.Completed() && !entry.diagnostic.empty()) {
         line += " (" + entry.diagnostic + ")";
     }
-    std::fprintf(out_, "%s\n", line.c_str());
-    std::fflush(out_);
+    LogLineLocked(line);
 }
 
 void FleetTable::Notice(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (live_) {
+    if (live_ && started_) {
         notices_.push_back(text);
         dirty_ = true;
         return;
     }
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    if (live_) {
+        WriteLocked(text + "\n");
+        return;
+    }
+    LogLineLocked(text);
 }
 
 void FleetTable::Finish(const std::vector<FleetEntry>& entries) {
@@ -239,9 +263,25 @@ void FleetTable::Finish(const std::vector<FleetEntry>& entries) {
     if (redraw_.joinable()) redraw_.join();
     std::lock_guard<std::mutex> lock(mutex_);
     rows_ = entries;
-    if (live_) DrawLocked();
-    std::fprintf(out_, "%s\n", FleetSummary(entries).c_str());
+    if (live_) DrawLocked(true);
+    std::vector<std::string> lines = FleetRecap(entries);
+    lines.push_back(FleetSummary(entries));
+    for (const std::string& line : lines) {
+        if (live_) WriteLocked(line + "\n");
+        else LogLineLocked(line);
+    }
+}
+
+void FleetTable::LogLineLocked(const std::string& text) {
+    WriteLocked((stamp_ ? stamp_() + " " : std::string()) + text + "\n");
+}
+
+void FleetTable::WriteLocked(const std::string& text) {
+    if (outputLost_) return;
+    std::fputs(text.c_str(), out_);
     std::fflush(out_);
+    // A reader that has gone stays gone: no more lines, and no retries.
+    if (std::ferror(out_)) outputLost_ = true;
 }
 
 void FleetTable::RedrawLoop() {
@@ -252,17 +292,20 @@ void FleetTable::RedrawLoop() {
         // Elapsed times move every second even without a change.
         const bool running = std::any_of(rows_.begin(), rows_.end(),
                                          [](const FleetEntry& e) { return e.state == FleetState::RUNNING; });
+        if (outputLost_) break;
         if (dirty_ || running) DrawLocked();
     }
 }
 
-void FleetTable::DrawLocked() {
+void FleetTable::DrawLocked(bool allRows) {
     const auto now = std::chrono::steady_clock::now();
     const auto [columns, height] = terminalSize_ ? terminalSize_() : std::pair<size_t, size_t>{0, 0};
     // A line as wide as the terminal would wrap, and the bottom line scrolls: both
     // would move the table away from where the next frame is drawn.
     const size_t width = columns > 1 ? columns - 1 : SIZE_MAX;
-    const size_t capacity = height > 1 ? height - 1 : SIZE_MAX;
+    const size_t statusWidth = StatusWidthFor(width);
+    // The last frame may scroll: the rows above the screen stay in the scrollback.
+    const size_t capacity = height > 1 && !allRows ? height - 1 : SIZE_MAX;
     const size_t fixed = 1 + notices_.size();  // header and notices
     const size_t room = capacity > fixed ? capacity - fixed : 0;
     // Rows that do not fit are stood for by a line that counts every row.
@@ -283,14 +326,13 @@ void FleetTable::DrawLocked() {
         frame += '\n';
         ++lines;
     };
-    line(FleetHeader());
-    for (size_t index : shown) line(FleetRow(rows_[index], now));
+    line(FleetHeader(statusWidth));
+    for (size_t index : shown) line(FleetRow(rows_[index], now, statusWidth));
     if (summarised) line(FleetSummary(rows_));
     for (const std::string& notice : notices_) line(notice);
     frame += CLEAR_TO_END_OF_SCREEN;
     linesDrawn_ = lines;
-    std::fputs(frame.c_str(), out_);
-    std::fflush(out_);
+    WriteLocked(frame);
     dirty_ = false;
 }
 

@@ -20,7 +20,7 @@ namespace {
 
 constexpr int SEARCH_DIALOG_POINT_SIZE = 9;
 constexpr int SEARCH_DIALOG_WIDTH = 240;
-constexpr int SEARCH_DIALOG_HEIGHT = 152;
+constexpr int SEARCH_DIALOG_HEIGHT = 168;
 // Column widths in dialog units, in column order.
 constexpr int COLUMN_WIDTHS[SEARCH_COLUMN_COUNT] = {80, 56, 36, 36};
 
@@ -51,11 +51,14 @@ SearchDialog::SearchDialog(SearchRunner::Search search, QWidget* parent)
     }
     bar_ = Add(CTL_SEARCH_PROGRESS, new QProgressBar, {7, 110, 226, 9});
     bar_->setTextVisible(false);
-    state_ = Add(CTL_SEARCH_STATE, new QLabel, {7, 122, 226, 8});
-    again_ = Add(CTL_SEARCH_AGAIN, new QPushButton(Utf8(TEXT_SEARCH_AGAIN)), {7, 131, 50, 14}, TAB_STOP);
-    ok_ = Add(ID_OK_BUTTON, new QPushButton(Utf8(TEXT_OK)), {127, 131, 50, 14}, TAB_STOP);
+    // Three lines: the subnets searched, when some were left out, wrap.
+    state_ = Add(CTL_SEARCH_STATE, new QLabel, {7, 122, 226, 24});
+    state_->setWordWrap(true);
+    state_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    again_ = Add(CTL_SEARCH_AGAIN, new QPushButton(Utf8(TEXT_SEARCH_AGAIN)), {7, 147, 50, 14}, TAB_STOP);
+    ok_ = Add(ID_OK_BUTTON, new QPushButton(Utf8(TEXT_OK)), {127, 147, 50, 14}, TAB_STOP);
     ok_->setDefault(true);
-    auto* cancel = Add(ID_CANCEL_BUTTON, new QPushButton(Utf8(TEXT_CANCEL)), {183, 131, 50, 14}, TAB_STOP);
+    auto* cancel = Add(ID_CANCEL_BUTTON, new QPushButton(Utf8(TEXT_CANCEL)), {183, 147, 50, 14}, TAB_STOP);
     FinishTemplate();
 
     connect(again_, &QPushButton::clicked, this, &SearchDialog::SearchAgain);

@@ -196,8 +196,11 @@ SearchModel TerminalFrontend::RunSearch() {
 }
 
 void TerminalFrontend::PrintTable(const SearchModel& model) {
+    // When subnets were left out, the subnets searched follow the table (or the not-found line).
+    const std::string leftOut = model.LeftOutText();
     if (model.rows().empty()) {
-        PrintLine(model.StateText());
+        PrintLine(leftOut.empty() ? model.StateText() : std::string(TEXT_SEARCH_NONE_FOUND));
+        if (!leftOut.empty()) PrintLine(leftOut);
         return;
     }
     const auto& titles = SearchColumnTitles();
@@ -219,6 +222,7 @@ void TerminalFrontend::PrintTable(const SearchModel& model) {
     for (size_t index = 0; index < model.rows().size(); ++index) {
         line(std::to_string(index + 1) + ")", [&](size_t column) { return model.rows()[index].cells[column]; });
     }
+    if (!leftOut.empty()) PrintLine(leftOut);
 }
 
 int TerminalFrontend::RunProgress(const UpdateJob& job, const RunSettings& settings) {

@@ -188,8 +188,10 @@ data[up] += 1
 data[down] -= 1
 open(path, "wb").write(data)
 PY
-  "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" | grep -q '^signed: yes' ||
-    { echo "  the changed file's container no longer reads" >&2; return 1; }
+  # The packer still reads the container, and reports (and refuses) the broken signature.
+  { "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" 2>/dev/null || true; } |
+    grep -q '^signature: the file.s bytes no longer match' ||
+    { echo "  the packer does not report the changed file's signature" >&2; return 1; }
   start_apsim --generation 1
   start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
   drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1

@@ -69,9 +69,9 @@ status=0
 wine "$scan" --json 10.79.1.0/24 >"$work/out" 2>"$work/err" || status=$?
 tr -d '\r' <"$work/out" | sort >"$work/sorted"
 cat >"$work/expected" <<'JSON'
-{"address":"10.79.1.10","access_point":true,"model":"KRV001","generation":"new","generation_digit":"2","fits":null}
-{"address":"10.79.1.20","access_point":true,"model":"MXD001","generation":"old","generation_digit":"1","fits":null}
-{"address":"10.79.1.30","access_point":false}
+{"address":"10.79.1.10","accessPoint":true,"model":"KRV001","generation":"new","generationDigit":"2","fits":null}
+{"address":"10.79.1.20","accessPoint":true,"model":"MXD001","generation":"old","generationDigit":"1","fits":null}
+{"address":"10.79.1.30","accessPoint":false,"result":"not-an-access-point","reason":"answered something other than a model line"}
 JSON
 if [ "$status" -ne 0 ] || ! diff -u "$work/expected" "$work/sorted"; then
   echo "FAIL quorsel-scan.exe exit $status" >&2
