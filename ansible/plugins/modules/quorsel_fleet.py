@@ -178,10 +178,9 @@ from ansible.module_utils.basic import AnsibleModule
 
 # The fleet's exit statuses that are not failures: all updated, nothing to update.
 FLEET_EXIT_OK = (0, 4)
-# Results that always count as a failure of the access point.
-FAILED_RESULTS = ('failed-before-writing', 'failed-while-writing', 'stopped-before-start', 'stopped')
-# Results that count as one when the address was named as a target of its own.
-NAMED_TARGET_FAILED_RESULTS = ('no-answer', 'not-an-access-point')
+# The results that are no failure, as the fleet counts them: any other (failed, stopped,
+# never started, a named target that is no access point here) is one.
+FINE_RESULTS = ('updated', 'planned', 'skipped-other-model')
 RECORD_MODE = 0o644
 RECORD_FOLDER_MODE = 0o755
 
@@ -249,12 +248,18 @@ def write_atomically(path, data):
 
 
 def read_json(path):
-    """The object in the file, None when there is no file; raises ValueError when unreadable."""
+    """The JSON object in the file, None when there is no file; raises ValueError when the
+    file cannot be read or holds no object."""
     try:
         with open(path) as f:
-            return json.load(f)
+            data = json.load(f)
     except FileNotFoundError:
         return None
+    except OSError as e:
+        raise ValueError(str(e))
+    if not isinstance(data, dict):
+        raise ValueError('no JSON object')
+    return data
 
 
 def default_report_path(record):
@@ -263,11 +268,8 @@ def default_report_path(record):
     return os.path.join(folder, stem + '-last-run.json')
 
 
-def failed_entries(results, targets):
-    named = set(targets)
-    return [e for e in results
-            if e.get('result') in FAILED_RESULTS
-            or (e.get('result') in NAMED_TARGET_FAILED_RESULTS and e.get('address') in named)]
+def failed_entries(results):
+    return [e for e in results if e.get('result') not in FINE_RESULTS]
 
 
 def describe(entries):
@@ -368,12 +370,15 @@ def main():
         report = os.path.join(scratch, 'report.json')
     else:
         report = os.path.abspath(p['report'] or default_report_path(record))
-        for folder in set([os.path.dirname(record), os.path.dirname(report)]):
-            if not os.path.isdir(folder):
-                os.makedirs(folder, RECORD_FOLDER_MODE)
-        # A report left by an earlier run must not be taken for this run's.
-        if os.path.exists(report):
-            os.unlink(report)
+        try:
+            for folder in set([os.path.dirname(record), os.path.dirname(report)]):
+                if not os.path.isdir(folder):
+                    os.makedirs(folder, RECORD_FOLDER_MODE)
+            # A report left by an earlier run must not be taken for this run's.
+            if os.path.lexists(report):
+                os.unlink(report)
+        except OSError as e:
+            module.fail_json(msg='the report %s cannot be prepared: %s' % (report, e), **result)
     try:
         cmd, rc, stderr = run_fleet(module, executable, report)
         result.update(cmd=cmd, fleet_exit_status=rc, stderr=stderr,
@@ -412,7 +417,7 @@ def main():
         result['msg'] = ('updated %d access point(s): %s' % (len(updated), ', '.join(updated))
                          if updated else 'nothing to update')
 
-    failed = failed_entries(ran, p['targets'])
+    failed = failed_entries(ran)
     if failed or rc not in FLEET_EXIT_OK:
         result['msg'] = '%d access point(s) failed: %s' % (len(failed), describe(failed)) if failed else \
             'quorsel-fleet ended with exit status %d' % rc
