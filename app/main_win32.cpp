@@ -1,6 +1,7 @@
 // quorsel.exe: the firmware updater for Windows. Reads the firmware container
 // appended to its own file and writes it to the access point over the LAN or a
-// serial line, with the Win32 dialogs.
+// serial line, with the Win32 dialogs. Its command line is read as UTF-16 and held
+// as UTF-8; the diagnostics it writes to standard error are UTF-8 too.
 #include <windows.h>
 
 #include <string>
@@ -16,6 +17,7 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*arguments*/, int /*show*/) {
     using namespace quorsel;
+    const Utf8ConsoleOutput console;
     const std::string commandLine = ProcessCommandLine();
     // The container is read from the running file itself, wherever it was started from.
     const std::string executable = RunningExecutablePath().value_or(std::string());

@@ -37,6 +37,8 @@ const char* DescribeContainerError(ContainerError error) {
             return "the program file is 4 GiB or larger";
         case ContainerError::CannotOpen:
             return "the program file cannot be opened for reading";
+        case ContainerError::FileInUse:
+            return "the program file is in use: another program has it open for writing";
         case ContainerError::NoSignature:
             return "no firmware container in the program file";
         case ContainerError::BadHeader:
@@ -159,19 +161,32 @@ int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset) {
 }
 
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler) {
-    const std::optional<uint64_t> fileSize = FileSizeOf(path);
-    if (!fileSize) {
+    // Directories and devices are not looked at, not even opened.
+    if (!FileSizeOf(path)) {
         return Fail(ContainerError::FileNotFound);
+    }
+    Result<FileStream, FileOpenError> opened = FileStream::OpenForReading(path);
+    if (!opened) {
+        switch (opened.error()) {
+            case FileOpenError::NotFound:
+                return Fail(ContainerError::FileNotFound);
+            case FileOpenError::InUse:
+                return Fail(ContainerError::FileInUse);
+            case FileOpenError::CannotOpen:
+                break;
+        }
+        return Fail(ContainerError::CannotOpen);
+    }
+    // The size of the file as it is open, not as it was listed a moment before.
+    const std::optional<uint64_t> fileSize = opened.value().Size();
+    if (!fileSize) {
+        return Fail(ContainerError::ReadFailed);
     }
     if (*fileSize >= FILE_SIZE_LIMIT) {
         return Fail(ContainerError::FileTooLarge);
     }
-    std::optional<FileStream> opened = FileStream::Open(path);
-    if (!opened) {
-        return Fail(ContainerError::CannotOpen);
-    }
     ContainerInfo info;
-    info.stream = std::move(*opened);
+    info.stream = std::move(opened).value();
     Result<ContainerLayout, ContainerError> layout = LocateContainer(info.stream, *fileSize, descrambler);
     if (!layout) {
         return Fail(layout.error());

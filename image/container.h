@@ -25,6 +25,7 @@ enum class ContainerError {
     FileNotFound,
     FileTooLarge,
     CannotOpen,
+    FileInUse,       // another program holds the file open for writing (Windows)
     NoSignature,
     BadHeader,       // header short, or the byte sum does not match
     BadImageSize,    // image not exactly 2 MiB or 4 MiB
@@ -87,8 +88,9 @@ int64_t CheckContainer(ByteSource& stream, uint32_t containerOffset);
 Result<ContainerLayout, ContainerError> LocateContainer(ByteSource& source, uint64_t fileSize,
                                                         Descrambler& descrambler, ImageSizes sizes = {});
 // The whole opening sequence on the file at path; leaves the descrambler standing
-// after the trailer block. A signed file's Authenticode digest is checked on the
-// same open stream the container is then read through.
+// after the trailer block. The file is opened once (on Windows with writers shut out
+// for as long as the stream is open): its size, a signed file's Authenticode digest
+// and the container are all taken from that one open stream.
 Result<ContainerInfo, ContainerError> OpenContainer(const std::string& path, Descrambler& descrambler);
 // The six-character model code of the container in the file at path (a firmware
 // file, whichever updater it carries).

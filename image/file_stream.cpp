@@ -18,6 +18,12 @@ FileStream& FileStream::operator=(FileStream&& other) noexcept {
     return *this;
 }
 
+std::optional<FileStream> FileStream::Open(const std::string& path) {
+    Result<FileStream, FileOpenError> opened = OpenForReading(path);
+    if (!opened) return std::nullopt;
+    return std::move(opened).value();
+}
+
 size_t FileStream::Read(uint8_t* buffer, size_t n) {
     if (file_ == nullptr || n == 0) {
         return 0;

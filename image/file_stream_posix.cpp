@@ -1,18 +1,29 @@
-// FileStream opening and positioning, and FileSizeOf, on a POSIX system.
+// FileStream opening, positioning and size, and FileSizeOf, on a POSIX system.
 #include "image/file_stream.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
 #include <filesystem>
 #include <system_error>
 
 namespace quorsel {
 
-std::optional<FileStream> FileStream::Open(const std::string& path) {
+Result<FileStream, FileOpenError> FileStream::OpenForReading(const std::string& path) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        return std::nullopt;
+        return Fail(errno == ENOENT || errno == ENOTDIR ? FileOpenError::NotFound : FileOpenError::CannotOpen);
     }
     return FileStream(file);
+}
+
+std::optional<uint64_t> FileStream::Size() const {
+    struct stat status {};
+    if (file_ == nullptr || ::fstat(::fileno(file_), &status) != 0 || status.st_size < 0) {
+        return std::nullopt;
+    }
+    return static_cast<uint64_t>(status.st_size);
 }
 
 bool FileStream::Seek(uint64_t offset) {

@@ -107,6 +107,8 @@ inline constexpr const char* TEXT_FLEET_CONFIRM_CHOICES = " (y/N): ";
 // Above the recap after the table: one line per access point that was not updated
 inline constexpr const char* TEXT_FLEET_RECAP_HEADING = "更新されなかったアクセスポイント:";
 inline constexpr const char* TEXT_FLEET_REPORT_FAILED = "レポートを書き込めません";
+// A console program's argument that no UTF-8 text can hold (a lone UTF-16 surrogate)
+inline constexpr const char* TEXT_ARGUMENT_NOT_UNICODE = "an argument holds a lone UTF-16 surrogate and cannot be read";
 // --help (on standard output) and after an invalid argument (on standard error)
 inline constexpr const char* TEXT_FLEET_USAGE =
     "使い方: quorsel-fleet FIRMWARE [-bepfz] [--jobs N] [--report FILE] [--password-file FILE] [--yes] [--] [TARGET...]\n"

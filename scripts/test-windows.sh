@@ -2,8 +2,9 @@
 # Builds the Windows updater and runs its tests: the imports and the absence of the
 # container signature in quorsel.exe, the portable unit tests under Wine in a
 # private prefix, packing quorsel.exe with the Linux quorsel-pack, and the
-# end-to-end tests through the dialogs (tests/win32/e2e/run.sh) and quorsel-fleet.exe
-# against three simulated access points (tests/win32/e2e/fleet.sh) when they exist.
+# end-to-end tests through the dialogs (tests/win32/e2e/run.sh), quorsel-fleet.exe
+# against three simulated access points (tests/win32/e2e/fleet.sh) and the fleet and
+# the scan opening the file that was named (tests/win32/e2e/files.sh) when they exist.
 #
 # BUILD_DIR (default build-windows) is the Windows build, LINUX_BUILD_DIR (default
 # build) the Linux one that provides quorsel-pack and quorsel-apsim.
@@ -75,9 +76,19 @@ carries_no_debug_information() {
   ! x86_64-w64-mingw32-objdump -h "$exe" | grep -Eq '[[:space:]]\.debug_' &&
     x86_64-w64-mingw32-objdump -h "$BUILD_DIR/quorsel-debug.exe" | grep -Eq '[[:space:]]\.debug_'
 }
+# Every Windows program carries the manifest that lets it take paths longer than
+# MAX_PATH (res/quorsel.manifest).
+programs_are_long_path_aware() {
+  local program
+  for program in quorsel.exe quorsel-scan.exe quorsel-fleet.exe; do
+    grep -qaF '<ws2:longPathAware>true</ws2:longPathAware>' "$BUILD_DIR/$program" ||
+      { echo "  $program has no longPathAware manifest"; return 1; }
+  done
+}
 check imports_are_system_dlls
 check holds_no_signature
 check carries_no_debug_information
+check programs_are_long_path_aware
 
 # Wine in a private prefix for this run.
 # shellcheck source=scripts/wine-env.sh
@@ -138,6 +149,16 @@ if [ -x tests/win32/e2e/fleet.sh ]; then
     WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/fleet.sh
   }
   check fleet_under_wine
+fi
+
+if [ -x tests/win32/e2e/files.sh ]; then
+  # quorsel-fleet.exe and quorsel-scan.exe open the file that was named: names outside
+  # ASCII on code page 932, a file held open for writing, the long form.
+  wineserver -k 2>/dev/null || true
+  named_files_under_wine() {
+    WIN_BUILD_DIR="$BUILD_DIR" LINUX_BUILD_DIR="$LINUX_BUILD_DIR" tests/win32/e2e/files.sh
+  }
+  check named_files_under_wine
 fi
 
 if [ "$failures" -ne 0 ]; then

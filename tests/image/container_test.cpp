@@ -380,13 +380,13 @@ TEST(ContainerErrorText, EveryErrorHasItsOwnDescription) {
     std::set<std::string> texts;
     for (ContainerError error :
          {ContainerError::FileNotFound, ContainerError::FileTooLarge, ContainerError::CannotOpen,
-          ContainerError::NoSignature, ContainerError::BadHeader, ContainerError::BadImageSize,
+          ContainerError::FileInUse, ContainerError::NoSignature, ContainerError::BadHeader, ContainerError::BadImageSize,
           ContainerError::UnknownModel, ContainerError::LoaderTooLong, ContainerError::ReadFailed}) {
         const std::string text = DescribeContainerError(error);
         EXPECT_FALSE(text.empty());
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), 9u);
+    EXPECT_EQ(texts.size(), 10u);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 // has neither ü nor the emoji) are found, measured and read; malformed UTF-8 names no file.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -42,6 +45,56 @@ TEST(FileStreamWin32, OpensNamesOutsideTheAnsiCodePage) {
         EXPECT_FALSE(FileSizeOf(malformed).has_value());
         EXPECT_FALSE(FileStream::Open(malformed).has_value());
     }
+}
+
+// A file that a writer holds open is not opened (InUse); while it is open here, no
+// writer gets it; a reader does. The long form "\\?\" names the same file.
+TEST(FileStreamWin32, ShutsWritersOutAndTakesTheLongForm) {
+    testing::TempDir dir;
+    // The long form takes the path as it stands: backslashes only.
+    std::string folder = dir.path();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    const std::string path = folder + "\\held.exe";
+    const std::wstring wide(path.begin(), path.end());  // ASCII
+    const std::vector<uint8_t> bytes = testing::PseudoRandomBytes(1000, 7);
+    std::FILE* out = ::_wfopen(wide.c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+    ASSERT_EQ(std::fclose(out), 0);
+    const auto openWith = [&wide](DWORD access) {
+        return ::CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+
+    HANDLE writer = openWith(GENERIC_WRITE);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    Result<FileStream, FileOpenError> held = FileStream::OpenForReading(path);
+    ::CloseHandle(writer);
+    ASSERT_FALSE(held.ok());
+    EXPECT_EQ(held.error(), FileOpenError::InUse);
+
+    Result<FileStream, FileOpenError> opened = FileStream::OpenForReading(path);
+    ASSERT_TRUE(opened.ok());
+    EXPECT_EQ(opened->Size(), bytes.size());
+    HANDLE lateWriter = openWith(GENERIC_WRITE);
+    const DWORD why = ::GetLastError();
+    EXPECT_EQ(lateWriter, INVALID_HANDLE_VALUE) << "a writer got the file while it was open";
+    if (lateWriter != INVALID_HANDLE_VALUE) ::CloseHandle(lateWriter);
+    EXPECT_EQ(why, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    HANDLE reader = openWith(GENERIC_READ);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    if (reader != INVALID_HANDLE_VALUE) ::CloseHandle(reader);
+
+    const std::string longForm = "\\\\?\\" + path;
+    EXPECT_EQ(FileSizeOf(longForm), bytes.size());
+    std::optional<FileStream> stream = FileStream::Open(longForm);
+    ASSERT_TRUE(stream.has_value());
+    std::vector<uint8_t> got(bytes.size());
+    EXPECT_EQ(stream->Read(got.data(), got.size()), bytes.size());
+    EXPECT_EQ(got, bytes);
+    // A wildcard after the prefix is still refused.
+    EXPECT_FALSE(FileSizeOf("\\\\?\\" + folder + "\\held.*").has_value());
+    EXPECT_EQ(FileStream::OpenForReading(dir.File("missing")).error(), FileOpenError::NotFound);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // A signed Windows firmware file: the container's data end where the certificate
 // table begins, less up to 7 zero bytes; unsigned programs, PE or not, keep the image
-// at the end of the file. The PE headers are built byte by byte.
+// at the end of the file. The PE headers are built byte by byte. The tables here are
+// made-up bytes, no signature a system could check, so the layout is read with
+// LocateContainer, the step of OpenContainer before the signature check.
 #include <gtest/gtest.h>
 
 #include <cstring>

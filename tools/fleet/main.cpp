@@ -2,6 +2,10 @@
 // command line, check every file it names and the report, probe every target with
 // the search's core, compose the fleet from the platform's sockets, the console and
 // the table, run it, and keep the report up to date.
+// The platform's entry (main_posix.cpp, main_win32.cpp) hands it the arguments as
+// UTF-8.
+#include "tools/fleet/fleet_main.h"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -160,7 +164,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int quorsel::RunFleetProgram(int argc, const char* const* argv) {
     PrepareFleetProcess();
     auto parsed = ParseFleetOptions(argc, argv);
     if (!parsed) return InvalidArguments(parsed.error());

@@ -16,7 +16,7 @@ namespace quorsel {
 
 // Runs the start-up with the Win32 dialogs and returns the process exit status
 // (the same statuses as the other front-ends). commandLine is the whole command
-// line as GetCommandLineA returns it; executablePath (UTF-8) the running file: the
+// line as UTF-8 (ProcessCommandLine); executablePath (UTF-8) the running file: the
 // container is read from it (when empty, from the path the command line names), and
 // its name without folders and extension is the message boxes' caption. search: the
 // search behind the settings dialog's system-menu entry.

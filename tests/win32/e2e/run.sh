@@ -172,31 +172,46 @@ lan_signed_firmware_file() {
 # One image byte +1 and another -1 after signing: the container's sum still holds
 # (the packer still reads it), the signature's digest does not. The run refuses the
 # file before it connects: the simulator sees no connection.
-lan_signed_file_changed_after_signing() {
+# The signed file with two image bytes changed, in $work/changed.
+change_signed_firmware() {
   sign_firmware || return 1
   mkdir -p "$work/changed"
   cp "$work/signed/quorsel-KRV001.exe" "$work/changed/quorsel-KRV001.exe"
   local image_start
   image_start=$(( $(stat -c %s "$WIN_BUILD_DIR/quorsel.exe") + 20 + 1024 ))
-  python3 - "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) <<'PY' || return 1
-import sys
-path, at = sys.argv[1], int(sys.argv[2])
-data = bytearray(open(path, "rb").read())
-up = next(i for i in range(at, at + 4096) if data[i] < 255)
-down = next(i for i in range(up + 1, up + 4096) if data[i] > 0)
-data[up] += 1
-data[down] -= 1
-open(path, "wb").write(data)
-PY
+  "$root/tests/win32/e2e/change_two_image_bytes.py" "$work/changed/quorsel-KRV001.exe" $((image_start + 0x100000)) ||
+    return 1
   # The packer still reads the container, and reports (and refuses) the broken signature.
   { "$LINUX_BUILD_DIR/quorsel-pack" --info "$work/changed/quorsel-KRV001.exe" 2>/dev/null || true; } |
     grep -q '^signature: the file.s bytes no longer match' ||
     { echo "  the packer does not report the changed file's signature" >&2; return 1; }
+}
+lan_signed_file_changed_after_signing() {
+  change_signed_firmware || return 1
   start_apsim --generation 1
   start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
   drive status FILE_ERROR click progress 1 && updater_ended_with $((264 - 256)) || return 1
   grep -q 'no longer match its Authenticode signature' "$work/updater.log" ||
     { echo "  no diagnostic about the signature" >&2; return 1; }
+  ! grep -q 'connection 1 from' "$work/apsim.log" ||
+    { echo "  the updater connected to the access point" >&2; return 1; }
+}
+
+# Another program holds the changed signed file open for writing
+# (quorsel-hold-open.exe, started first). The system does not start a program file
+# that a writer holds (Wine: "ShellExecuteEx" fails), and once the updater runs no
+# writer gets its file; either way nothing of the held file reaches the access point.
+# (The refusal of a held file as in use is tried with quorsel-fleet.exe in files.sh.)
+lan_changed_signed_file_held_open() {
+  change_signed_firmware || return 1
+  hold_open "$work/changed/quorsel-KRV001.exe" || return 1
+  start_apsim --generation 1
+  start_in "$work/changed" ./quorsel-KRV001.exe -fz 127.0.0.1
+  for _ in $(seq 1200); do [ -s "$work/updater.rc" ] && break; sleep 0.1; done
+  release_hold || return 1
+  local rc
+  rc=$(cat "$work/updater.rc" 2>/dev/null || echo none)
+  [ "$rc" != none ] && [ "$rc" != 0 ] || { echo "  the updater ended with $rc" >&2; return 1; }
   ! grep -q 'connection 1 from' "$work/apsim.log" ||
     { echo "  the updater connected to the access point" >&2; return 1; }
 }
@@ -256,6 +271,7 @@ run_case "LAN, no peer" lan_no_peer
 run_case "LAN, access point found by the search dialog" search_pick_update
 run_case "LAN, signed firmware file" lan_signed_firmware_file
 run_case "LAN, signed file changed after signing (refused before connecting)" lan_signed_file_changed_after_signing
+run_case "LAN, changed signed file held open for writing by another program (not sent)" lan_changed_signed_file_held_open
 run_case "LAN, started by its bare name through PATH from another folder" lan_started_through_path
 run_case "LAN, ANSI code page 1252: Japanese texts, password in code page 932" lan_code_page_1252
 run_case "LAN, caption of a firmware file named with 表" lan_caption_of_a_name_with_table

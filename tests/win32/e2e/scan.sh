@@ -21,9 +21,9 @@ for f in "$scan" "$apsim"; do
   [ -x "$f" ] || { echo "${0##*/}: $f is missing; build it first" >&2; exit 2; }
 done
 
-# System DLLs only.
+# System DLLs only (WINTRUST: --firmware checks a signed firmware file's signature).
 imports=$(x86_64-w64-mingw32-objdump -p "$scan" | sed -n 's/^\tDLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
-if [ "$imports" != "IPHLPAPI.DLL KERNEL32.DLL MSVCRT.DLL WSOCK32.DLL " ]; then
+if [ "$imports" != "IPHLPAPI.DLL KERNEL32.DLL MSVCRT.DLL WINTRUST.DLL WSOCK32.DLL " ]; then
   echo "FAIL imports: $imports" >&2
   exit 1
 fi

@@ -13,7 +13,7 @@ if [ -z "${QUORSEL_WIN_E2E_NETNS:-}" ]; then
 fi
 ip link set lo up
 
-for f in "$WIN_BUILD_DIR/quorsel.exe" "$WIN_BUILD_DIR/quorsel-dialog-driver.exe" \
+for f in "$WIN_BUILD_DIR/quorsel.exe" "$WIN_BUILD_DIR/quorsel-dialog-driver.exe" "$WIN_BUILD_DIR/quorsel-hold-open.exe" \
          "$LINUX_BUILD_DIR/quorsel-pack" "$LINUX_BUILD_DIR/quorsel-apsim"; do
   [ -x "$f" ] || { echo "${0##*/}: $f is missing; build it first" >&2; exit 2; }
 done
@@ -77,7 +77,7 @@ printf 'KRV001' | dd of="$work/image.bin" bs=1 seek=$((0x200000 - 4096 + 0xFF0))
 head -c 1024 /dev/urandom >"$work/loader.bin"
 "$LINUX_BUILD_DIR/quorsel-pack" "$WIN_BUILD_DIR/quorsel.exe" "$work/loader.bin" "$work/image.bin" \
   "$work/quorsel-KRV001.exe" >/dev/null
-cp "$WIN_BUILD_DIR/quorsel-dialog-driver.exe" "$work/"
+cp "$WIN_BUILD_DIR/quorsel-dialog-driver.exe" "$WIN_BUILD_DIR/quorsel-hold-open.exe" "$work/"
 export QUORSEL_APP_TITLE=quorsel-KRV001
 
 
@@ -136,9 +136,12 @@ map_com1() {
   ln -sfn "$device" "$WINEPREFIX/dosdevices/com1"
 }
 
+. "$root/tests/win32/e2e/hold_open.sh"
+
 # Leaves no updater behind after a failed case.
 end_case() {
   stop_apsim
+  release_hold >/dev/null 2>&1 || true
   restart_wineserver
   rm -f "$work/updater.rc"
 }
