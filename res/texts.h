@@ -102,6 +102,18 @@ inline constexpr const char* TEXT_FLEET_WAITING_BUSY_FORMAT = "書込み中の %
 inline constexpr const char* TEXT_FLEET_SUMMARY_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、未実施 %4 台、対象外 %5 台";
 // While runs go on: %1 completed, %2 failed, %3 aborted, %4 running, %5 waiting, %6 skipped
 inline constexpr const char* TEXT_FLEET_PROGRESS_FORMAT = "正常終了 %1 台、失敗 %2 台、中断 %3 台、実行中 %4 台、待機中 %5 台、対象外 %6 台";
+// After an update with --await-restart: the access point has not been seen restarting
+// yet; it stopped answering and answered again; the bound passed first
+inline constexpr const char* TEXT_FLEET_RESTART_AWAITED = "再起動待ち";
+inline constexpr const char* TEXT_FLEET_RESTART_SEEN = "再起動を確認";
+inline constexpr const char* TEXT_FLEET_RESTART_NOT_SEEN = "再起動を確認できません";
+// --dry-run: the heading of the plan, and the status of an access point that would be updated
+inline constexpr const char* TEXT_FLEET_DRY_RUN = "アップデートの予定 (--dry-run: 書込みはしません)";
+inline constexpr const char* TEXT_FLEET_PLANNED = "アップデート予定";
+// --retry-failed with a report in which every access point ended (then the report's name)
+inline constexpr const char* TEXT_FLEET_NOTHING_TO_REDO = "やり直すアクセスポイントはありません";
+// --skip-updated: before each address the report shows updated with the same firmware
+inline constexpr const char* TEXT_FLEET_ALREADY_UPDATED = "更新済みのため対象外";
 // After the fleet's yes/no question (y, yes and はい are yes)
 inline constexpr const char* TEXT_FLEET_CONFIRM_CHOICES = " (y/N): ";
 // Above the recap after the table: one line per access point that was not updated
@@ -113,7 +125,16 @@ inline constexpr const char* TEXT_ARGUMENT_NOT_UNICODE = "an argument holds a lo
 inline constexpr const char* TEXT_FLEET_USAGE =
     "使い方: quorsel-fleet FIRMWARE [-bepfz] [--jobs N] [--report FILE] [--password-file FILE] [--yes] [--] [TARGET...]\n"
     "  TARGET: a.b.c.d, a.b.c.d/n, a.b.c.d-e, @FILE (one target per line), @- (targets from standard input)\n"
-    "  without TARGET: the default targets are searched, and what was found is updated after a yes (or --yes)";
+    "  without TARGET: the default targets are searched, and what was found is updated after a yes (or --yes)\n"
+    "  --firmware FILE        one more firmware file (any number); each access point gets the file of its model\n"
+    "  --dry-run              probe, pick the files, check them and the report, print and write the plan; write nothing\n"
+    "  --retry-failed REPORT  redo the access points of REPORT that were not updated (no TARGET)\n"
+    "  --skip-updated REPORT  leave out the access points REPORT shows updated with the same firmware\n"
+    "  --batches LIST         run in batches of these sizes, e.g. 1,5,25%,100% (the last repeats)\n"
+    "  --max-fail N|P%        once more than this have failed, start no other (they end stopped-before-start)\n"
+    "  --await-restart[=MIN]  after each update, wait (default 30 min) until it is seen restarting\n"
+    "  --json                 events as JSON Lines on standard output, text on standard error; never asks\n"
+    "  exit: 0 updated, 1 some failed or not started, 2 bad arguments or files, 3 no sockets, 4 nothing to update";
 // The reasons for refusing a command line or a file, after TEXT_INVALID_ARGUMENTS and a colon
 inline constexpr const char* TEXT_FLEET_NO_ADDRESS = "the targets given hold no address";
 // %1 is the firmware file

@@ -11,6 +11,7 @@
 # BUILD_DIR/artifacts/<target>/; the seed corpus in the repository is not changed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 FUZZ_JOBS=${FUZZ_JOBS:-2}

@@ -4,6 +4,7 @@
 # e.g. -DQUORSEL_WINDOWS_UPDATER=build-windows/quorsel.exe). Prints the packages' paths.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 BUILD_DIR=${BUILD_DIR:-build-package}
 export DEB_BUILD_MAINT_OPTIONS=${DEB_BUILD_MAINT_OPTIONS:-hardening=+all}
 cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"

@@ -3,6 +3,7 @@
 # docs/screenshots/) on Qt's offscreen platform; no display is needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 BUILD_DIR=${BUILD_DIR:-build}
 OUT_DIR=${1:-docs/screenshots}
 scripts/install-deps.sh

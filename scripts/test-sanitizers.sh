@@ -12,6 +12,7 @@
 #   ASAN_BUILD_DIR, TSAN_BUILD_DIR   build directories
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 SANITIZERS=${SANITIZERS:-"asan tsan"}
 ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
 TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}

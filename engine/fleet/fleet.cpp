@@ -158,12 +158,22 @@ void Fleet::Run() {
         bool over = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            const auto canStart = [&] { return !stopRequested_ && running_ < jobs && next < slots_.size(); };
+            // The rollout lets the next run start, keeps it for the batch before to end, or stops.
+            const auto gateOpen = [&] {
+                if (!settings_.rollout || slots_[next]->entry.state != FleetState::WAITING) return true;
+                const RolloutGate gate = settings_.rollout->Gate(startedRuns_, endedRuns_, failedRuns_);
+                if (gate == RolloutGate::STOP) rolloutStopped_ = true;
+                return gate == RolloutGate::START;
+            };
+            const auto canStart = [&] {
+                return !stopRequested_ && !rolloutStopped_ && running_ < jobs && next < slots_.size() && gateOpen();
+            };
             runEnded_.wait(lock, [&] { return !ended_.empty() || canStart() || running_ == 0; });
             while (canStart()) {
                 FleetEntry& entry = slots_[next]->entry;
                 if (entry.state == FleetState::WAITING) {
                     ++running_;
+                    ++startedRuns_;
                     entry.state = FleetState::RUNNING;
                     entry.started = std::chrono::steady_clock::now();
                     entry.startedUtc = std::chrono::system_clock::now();
@@ -177,11 +187,17 @@ void Fleet::Run() {
         if (over) break;  // stopped, or every target has had its turn and its run has ended
         for (size_t index : starting) StartRun(index);
     }
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (rolloutStopped_ && !stopRequested_) reason = settings_.rollout->StopReason(failedRuns_);
+    }
     for (size_t index = 0; index < slots_.size(); ++index) {
         if (slots_[index]->entry.state != FleetState::WAITING) continue;  // no run is left to change it
-        Update(index, [](FleetEntry& entry) {
+        Update(index, [&reason](FleetEntry& entry) {
             entry.state = FleetState::NOT_STARTED;
             entry.result = FleetResult::STOPPED_BEFORE_START;
+            entry.reason = reason;
         });
     }
 }
@@ -215,6 +231,8 @@ void Fleet::StartRun(size_t index) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         --running_;
+        ++endedRuns_;
+        ++failedRuns_;
     }
 }
 
@@ -222,6 +240,7 @@ void Fleet::RunOne(size_t index) {
     Slot& slot = *slots_[index];
     RunSettings settings = settings_.run;
     settings.peer.address = slot.entry.target.address;  // written before the thread started
+    if (!slot.entry.target.firmwarePath.empty()) settings.programPath = slot.entry.target.firmwarePath;
     RunFrontend frontend(*this, index);
     StoppableNetwork network(network_, slot.stop, &slot.tap);
     RunServices services{frontend,
@@ -254,6 +273,10 @@ void Fleet::RunOne(size_t index) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         --running_;
+        ++endedRuns_;
+        if (ended.result == FleetResult::FAILED_BEFORE_WRITING || ended.result == FleetResult::FAILED_WHILE_WRITING) {
+            ++failedRuns_;
+        }
         ended_.push_back(index);
     }
     runEnded_.notify_all();
@@ -286,6 +309,17 @@ StopAnswer Fleet::RequestStop() {
     return answer;
 }
 
+void Fleet::NoteRestart(const RestartWatchEntry& watched) {
+    for (size_t index = 0; index < slots_.size(); ++index) {
+        if (slots_[index]->entry.target.address != watched.address) continue;
+        Update(index, [&watched](FleetEntry& entry) {
+            entry.restartWatched = true;
+            entry.restart = watched.state;
+            entry.restartSeenAt = watched.seenAt;
+        });
+    }
+}
+
 std::vector<FleetEntry> Fleet::Snapshot() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<FleetEntry> entries;
@@ -297,7 +331,7 @@ std::vector<FleetEntry> Fleet::Snapshot() const {
 int FleetExitStatus(const std::vector<FleetEntry>& entries) {
     bool updated = false;
     for (const FleetEntry& entry : entries) {
-        if (entry.result == FleetResult::UPDATED) {
+        if (entry.result == FleetResult::UPDATED || entry.result == FleetResult::PLANNED) {
             updated = true;
         } else if (entry.result != FleetResult::SKIPPED_OTHER_MODEL) {
             return FLEET_EXIT_FAILED;  // failed, stopped, never started, or a named target that is no access point here

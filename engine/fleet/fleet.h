@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "engine/fleet/fleet_result.h"
+#include "engine/fleet/restart_watch.h"
+#include "engine/fleet/rollout.h"
 #include "engine/lan_protocol.h"
 #include "engine/run_stop.h"
 #include "engine/search/search_targets.h"
@@ -43,6 +45,7 @@ struct FleetTarget {
     // access point): listed, never run. NONE: run it (or, with skip, another model).
     FleetResult verdict = FleetResult::NONE;
     std::string reason;        // the verdict's one line
+    std::string firmwarePath;  // the file for its model; empty: the fleet's programPath
 };
 
 enum class FleetState {
@@ -72,6 +75,10 @@ struct FleetEntry {
     std::chrono::system_clock::time_point startedUtc{};  // for the report
     std::chrono::system_clock::time_point endedUtc{};
     std::string diagnostic;             // a failure's line: the step and what was awaited
+    // With --await-restart, once it was updated: whether it was seen restarting.
+    bool restartWatched = false;
+    RestartState restart = RestartState::AWAITED;
+    std::chrono::system_clock::time_point restartSeenAt{};
 
     bool Completed() const { return state == FleetState::FINISHED && outcome == STATUS_COMPLETE; }
     // Running time so far (WAITING, SKIPPED, NOT_STARTED: zero).
@@ -96,6 +103,7 @@ struct FleetSettings {
     size_t jobs = FLEET_DEFAULT_JOBS;
     std::optional<std::string> password;  // code page 932; none: a new-generation run fails ("no password given")
     FleetThreadStarter startThread;       // empty: std::thread
+    std::optional<Rollout> rollout;       // batches and a failure bound; none: every run as jobs allow
 };
 
 // What a stop request found.
@@ -119,6 +127,9 @@ public:
     // once, busy ones finish (and the ranges after theirs are not written).
     StopAnswer RequestStop();
 
+    // From any thread: what the restart watch found for the access point at address.
+    void NoteRestart(const RestartWatchEntry& watched);
+
     std::vector<FleetEntry> Snapshot() const;
     size_t size() const { return slots_.size(); }
 
@@ -140,6 +151,11 @@ private:
     size_t running_ = 0;
     bool stopRequested_ = false;
     std::vector<size_t> ended_;  // runs whose thread has returned and is still to be joined
+    // For the rollout: runs started, ended and failed so far, and whether its bound stopped it.
+    size_t startedRuns_ = 0;
+    size_t endedRuns_ = 0;
+    size_t failedRuns_ = 0;
+    bool rolloutStopped_ = false;
 };
 
 // The exit statuses of quorsel-fleet that the rows decide.
@@ -149,7 +165,8 @@ constexpr int FLEET_EXIT_NOTHING_TO_UPDATE = 4;
 
 // 0 when every access point that was to be updated was updated (at least one); 1 when
 // any failed, was stopped or never started, or a named target gave no answer or was
-// no access point; 4 when nothing was to be updated and nothing failed.
+// no access point; 4 when nothing was to be updated and nothing failed. A dry run's
+// planned rows count as updated.
 int FleetExitStatus(const std::vector<FleetEntry>& entries);
 
 }  // namespace quorsel

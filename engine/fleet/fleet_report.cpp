@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/fleet/fleet_report_json.h"
+
 #include <cstdio>
 
 namespace quorsel {
@@ -47,9 +49,9 @@ const char* GenerationName(char generationDigit) {
     return static_cast<signed char>(generationDigit) >= '2' ? "new" : "old";
 }
 
-namespace {
-
 using Json = nlohmann::ordered_json;
+
+namespace {
 
 Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
@@ -57,7 +59,9 @@ Json TimeOrNull(std::chrono::system_clock::time_point time) {
     return time == std::chrono::system_clock::time_point{} ? Json(nullptr) : Json(FormatUtc(time));
 }
 
-Json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts, const std::string& firmwarePath) {
+}  // namespace
+
+Json FleetEntryRecord(const FleetEntry& entry, const FleetReportTexts& texts, const std::string& firmwarePath) {
     const FleetTarget& target = entry.target;
     // A run that raised a code: its access point was given the firmware file.
     const bool ran = entry.lastCode != STATUS_NONE;
@@ -84,11 +88,23 @@ Json EntryJson(const FleetEntry& entry, const FleetReportTexts& texts, const std
     record["started"] = TimeOrNull(entry.startedUtc);
     record["ended"] = TimeOrNull(entry.endedUtc);
     record["diagnostic"] = TextOrNull(entry.diagnostic);
-    record["firmware"] = ran ? Json(firmwarePath) : Json(nullptr);
+    const std::string& file = target.firmwarePath.empty() ? firmwarePath : target.firmwarePath;
+    record["firmware"] = ran || entry.result == FleetResult::PLANNED ? Json(file) : Json(nullptr);
+    // With --await-restart: null for an access point that was not watched.
+    record["restartSeen"] = entry.restartWatched && entry.restart != RestartState::AWAITED
+                                ? Json(entry.restart == RestartState::SEEN)
+                                : Json(nullptr);
+    record["restartSeenAt"] = entry.restart == RestartState::SEEN ? TimeOrNull(entry.restartSeenAt) : Json(nullptr);
     return record;
 }
 
-}  // namespace
+Json FleetFirmwareRecords(const std::vector<FleetFirmware>& firmware) {
+    Json list = Json::array();
+    for (const FleetFirmware& file : firmware) {
+        list.push_back({{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}, {"model", file.modelCode}});
+    }
+    return list;
+}
 
 std::string FleetReportJson(const FleetReportHeader& header, const std::vector<FleetEntry>& entries,
                             const FleetReportTexts& texts) {
@@ -99,16 +115,12 @@ std::string FleetReportJson(const FleetReportHeader& header, const std::vector<F
     report["ended"] = header.ended ? Json(FormatUtc(*header.ended)) : Json(nullptr);
     report["finished"] = header.ended.has_value();
     report["exitStatus"] = header.exitStatus ? Json(*header.exitStatus) : Json(nullptr);
-    report["firmware"] = Json::array();
-    for (const FleetFirmware& file : header.firmware) {
-        report["firmware"].push_back(
-            {{"path", file.path}, {"size", file.size}, {"sha256", file.sha256}, {"model", file.modelCode}});
-    }
+    report["firmware"] = FleetFirmwareRecords(header.firmware);
     report["regions"] = header.regions;
     report["targets"] = header.targets;
     report["accessPoints"] = Json::array();
     const std::string firmwarePath = header.firmware.empty() ? std::string() : header.firmware.front().path;
-    for (const FleetEntry& entry : entries) report["accessPoints"].push_back(EntryJson(entry, texts, firmwarePath));
+    for (const FleetEntry& entry : entries) report["accessPoints"].push_back(FleetEntryRecord(entry, texts, firmwarePath));
     // Texts are UTF-8; anything else in a diagnostic is replaced rather than refused.
     return report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -22,6 +22,8 @@ const char* FleetResultName(FleetResult result) {
             return "not-an-access-point";
         case FleetResult::NO_ANSWER:
             return "no-answer";
+        case FleetResult::PLANNED:
+            return "planned";
     }
     return "";
 }

@@ -14,6 +14,7 @@ enum class FleetResult {
     SKIPPED_OTHER_MODEL,    // its model has no firmware file here
     NOT_AN_ACCESS_POINT,    // it answered the inquiry with something else
     NO_ANSWER,              // refused, silent, or no answer to the inquiry within the search's bounds
+    PLANNED,                // a dry run: it would be updated
 };
 
 // "updated", "failed-before-writing", ...; "" for NONE.

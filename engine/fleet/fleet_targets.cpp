@@ -46,6 +46,7 @@ FleetTargetPlan PlanFleetTargets(const std::vector<std::string>& targets) {
 FleetTargetPlan PlanDefaultTargets(const std::vector<Ipv4Address>& addresses) {
     FleetTargetPlan plan;
     plan.probed = addresses;
+    plan.search = true;
     return plan;
 }
 
@@ -65,12 +66,21 @@ std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std
     std::map<Ipv4Address, ProbeMiss> misses;
     for (const MissedPeer& miss : missed) misses[miss.address] = miss.why;
 
+    const std::set<Ipv4Address> named(plan.named.begin(), plan.named.end());
+    std::vector<Ipv4Address> order = plan.probed;
+    if (plan.search) std::sort(order.begin(), order.end());
     std::vector<FleetTarget> targets;
     std::set<Ipv4Address> seen;
-    for (const Ipv4Address& address : plan.named) {
+    for (const Ipv4Address& address : order) {
         if (!seen.insert(address).second) continue;
         const auto answer = answers.find(address);
-        if (answer != answers.end() && answer->second->kind == PeerKind::ACCESS_POINT) {
+        const bool accessPoint = answer != answers.end() && answer->second->kind == PeerKind::ACCESS_POINT;
+        if (named.count(address) == 0) {
+            // Found in a range or a search: listed only when an access point answered.
+            if (accessPoint) targets.push_back(FromPeer(*answer->second, firmwareModel));
+            continue;
+        }
+        if (accessPoint) {
             targets.push_back(FromPeer(*answer->second, firmwareModel));
             continue;
         }
@@ -86,13 +96,30 @@ std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std
         }
         targets.push_back(target);
     }
-    std::vector<FoundPeer> peers = found;
-    std::sort(peers.begin(), peers.end(), [](const FoundPeer& a, const FoundPeer& b) { return a.address < b.address; });
-    for (const FoundPeer& peer : peers) {
-        if (peer.kind != PeerKind::ACCESS_POINT || !seen.insert(peer.address).second) continue;
-        targets.push_back(FromPeer(peer, firmwareModel));
-    }
     return targets;
+}
+
+void AssignFirmware(std::vector<FleetTarget>& targets, const FirmwareSet& firmware) {
+    for (FleetTarget& target : targets) {
+        if (target.modelCode.empty()) continue;
+        if (target.verdict != FleetResult::NONE && target.verdict != FleetResult::SKIPPED_OTHER_MODEL) continue;
+        if (const FirmwareFile* file = firmware.ForModel(target.modelCode)) {
+            target.verdict = FleetResult::NONE;
+            target.skip = false;
+            target.reason.clear();
+            target.firmwarePath = file->path;
+        } else {
+            target.verdict = FleetResult::SKIPPED_OTHER_MODEL;
+            target.reason = "model " + target.modelCode + ", the firmware files are for " + firmware.ModelsText();
+        }
+    }
+}
+
+void LeaveOut(FleetTargetPlan& plan, const std::vector<Ipv4Address>& addresses) {
+    const std::set<Ipv4Address> left(addresses.begin(), addresses.end());
+    const auto isLeft = [&left](const Ipv4Address& address) { return left.count(address) > 0; };
+    plan.probed.erase(std::remove_if(plan.probed.begin(), plan.probed.end(), isLeft), plan.probed.end());
+    plan.named.erase(std::remove_if(plan.named.begin(), plan.named.end(), isLeft), plan.named.end());
 }
 
 }  // namespace quorsel

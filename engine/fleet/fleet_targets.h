@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/fleet/firmware_set.h"
 #include "engine/fleet/fleet.h"
 #include "engine/search/access_point_search.h"
 #include "engine/search/search_targets.h"
@@ -14,9 +15,10 @@
 namespace quorsel {
 
 struct FleetTargetPlan {
-    std::vector<Ipv4Address> probed;  // every address to probe, each once
+    std::vector<Ipv4Address> probed;  // every address to probe, each once, in the order first given
     std::vector<Ipv4Address> named;   // given as single addresses, in their order
     std::string error;                // empty when every target was valid
+    bool search = false;              // the default targets: the access points found run in address order
 };
 
 // Targets as ReadTargetArguments gives them: "a.b.c.d", "a.b.c.d/n", "a.b.c.d-e".
@@ -34,11 +36,20 @@ struct MissedPeer {
 // "refused", "no answer", "silent": the same words as quorsel-scan --verbose.
 const char* ProbeMissReason(ProbeMiss why);
 
-// The fleet's rows: the named addresses in their order (an access point that fits is
-// run; another model, no answer or no access point is decided here), then the access
-// points the probe found among the other addresses, in address order (another
-// model: skipped). Each address once.
+// The fleet's rows, in the order the targets were given, a range in address order
+// (and a search of the default targets in address order): every named address (an
+// access point that fits is run; another model, no answer or no access point is
+// decided here), and the access points the probe found among the other addresses
+// (another model: skipped). Each address once.
 std::vector<FleetTarget> FleetTargetsFrom(const FleetTargetPlan& plan, const std::vector<FoundPeer>& found,
                                           const std::vector<MissedPeer>& missed, const std::string& firmwareModel);
+
+// Several firmware files: each access point that answered gets the file of its model
+// (firmwarePath); one whose model has none is skipped-other-model, and its reason
+// names the models at hand.
+void AssignFirmware(std::vector<FleetTarget>& targets, const FirmwareSet& firmware);
+
+// --skip-updated: leaves these addresses out of the plan, so that nothing reaches them.
+void LeaveOut(FleetTargetPlan& plan, const std::vector<Ipv4Address>& addresses);
 
 }  // namespace quorsel

@@ -179,6 +179,27 @@ TEST_F(FleetTest, SeveralRunsAtOnceEachWriteTheirOwnAccessPoint) {
     EXPECT_EQ(FleetExitStatus(entries), 1);
 }
 
+TEST_F(FleetTest, ARolloutRunsBatchByBatchAndStopsBeyondItsFailureBound) {
+    // Batches of one: each run starts once the one before has ended. The first two
+    // access points refuse the password; with a bound of one failure the rest never start.
+    std::vector<FleetTarget> targets;
+    for (uint8_t host = 10; host < 14; ++host) {
+        targets.push_back(Target({10, 0, 0, host}));
+        AccessPoint({10, 0, 0, host}, "KRV001", host >= 12);
+    }
+    settings_.jobs = 4;
+    settings_.rollout.emplace(targets.size(), ParseBatches("1").value(), ParseMaxFail("1").value());
+    Fleet fleet(settings_, targets, network_, counter_);
+    fleet.Run();
+    const std::vector<FleetEntry> entries = fleet.Snapshot();
+    EXPECT_EQ(counter_.maxRunning, 1u);
+    for (size_t i : {0, 1}) EXPECT_EQ(entries[i].result, FleetResult::FAILED_BEFORE_WRITING) << i;
+    for (size_t i : {2, 3}) {
+        EXPECT_EQ(entries[i].result, FleetResult::STOPPED_BEFORE_START) << i;
+        EXPECT_EQ(entries[i].reason, "not started: 2 failed, more than --max-fail 1");
+    }
+}
+
 TEST_F(FleetTest, StopBeforeTheStartLeavesEveryTargetNotStarted) {
     Fleet fleet(settings_, {Target({10, 0, 0, 10}, "", 0, false), Target({10, 0, 0, 11}, "", 0, false)},
                 network_, counter_);
@@ -322,6 +343,17 @@ TEST(FleetTargetsTest, NamedAddressesGetARowWhateverTheProbeFound) {
     EXPECT_EQ(FormatAddress(targets[3].address), "10.0.0.6");
     EXPECT_EQ(targets[3].verdict, FleetResult::NONE);
     EXPECT_EQ(targets[3].generationDigit, '2');
+    // The order given: a range before a named address runs first; a search of the
+    // default targets runs in address order.
+    const std::vector<FleetTarget> rangeFirst =
+        FleetTargetsFrom(PlanFleetTargets({"10.0.0.0/29", "10.0.0.9"}), found, missed, "KRV001");
+    ASSERT_EQ(rangeFirst.size(), 3u);
+    EXPECT_EQ(FormatAddress(rangeFirst[0].address), "10.0.0.5");
+    EXPECT_EQ(FormatAddress(rangeFirst[2].address), "10.0.0.9");
+    const std::vector<FleetTarget> searched =
+        FleetTargetsFrom(PlanDefaultTargets({{10, 0, 0, 6}, {10, 0, 0, 5}}), found, missed, "KRV001");
+    ASSERT_EQ(searched.size(), 2u);
+    EXPECT_EQ(FormatAddress(searched[0].address), "10.0.0.5");
 }
 
 TEST(FleetReportTest, KeysResultsAndAnAtomicReplacement) {

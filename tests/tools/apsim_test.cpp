@@ -9,6 +9,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/le_bytes.h"
@@ -586,6 +587,39 @@ TEST_F(ApSimTest, MaxConnectionsEndsOnItsOwn) {
     EXPECT_EQ(sim.WaitExit(EXIT_WAIT), std::optional<int>(0));
 }
 
+// --restart-ms: the access point that is power-cycled after its update.
+TEST_F(ApSimTest, RestartMsStopsListeningAfterTheUpdateThenAnswersAsTheSameModel) {
+    constexpr auto PAUSE = 1500ms;
+    constexpr auto SETTLE = 1000ms;  // the simulator's wait for the update's next range
+    constexpr auto POLL = 50ms;
+    StartSim({"--model", "MXD001", "--restart-ms", "1500"});
+    const std::vector<uint8_t> stored = qt::PseudoRandomBytes(BLOCK, 16);
+    const std::vector<uint8_t> header = HeaderBytes(SentBytesChecksum(stored, 0), 0, BLOCK, DIGEST_OF_EMPTY);
+    // Ranges that follow each other are one update, and inquiries meanwhile are answered.
+    EXPECT_EQ(WriteRange(header, stored), ExpectedLines(1));
+    EXPECT_EQ(Inquiry(), "MXD0012\n");
+    EXPECT_EQ(WriteRange(header, stored), ExpectedLines(1));
+
+    using Clock = std::chrono::steady_clock;
+    auto pollUntil = [&](Clock::time_point deadline, bool wantAnswer) {
+        for (;;) {
+            const std::string answer = Inquiry();
+            if (answer.empty() != wantAnswer || Clock::now() >= deadline) return answer;
+            std::this_thread::sleep_for(POLL);
+        }
+    };
+    // Polling does not hold the restart off: it comes once the update has settled.
+    EXPECT_EQ(pollUntil(Clock::now() + SETTLE + REPLY_WAIT, false), "") << "the simulator never went quiet";
+    const auto quietFrom = Clock::now();
+    EXPECT_EQ(pollUntil(quietFrom + PAUSE + REPLY_WAIT, true), "MXD0012\n") << "it did not come back";
+    // It came back no sooner than its pause allows (with room for the polling).
+    EXPECT_GE(Clock::now() - quietFrom, PAUSE / 2);
+    EXPECT_NE(sim.Log().find("restarting"), std::string::npos);
+    // Once back, nothing restarts it again without another update.
+    std::this_thread::sleep_for(SETTLE + 2 * POLL);
+    EXPECT_EQ(Inquiry(), "MXD0012\n");
+}
+
 TEST_F(ApSimTest, ExistingFlashFileIsExtendedWithErasedBytesAndKeepsItsContent) {
     {
         std::ofstream out(FlashPath(), std::ios::binary);
@@ -627,7 +661,8 @@ TEST(ApSimCommandLineTest, HelpListsEveryOption) {
     for (const char* option :
          {"--model", "--generation", "--password", "--flash", "--listen", "--port", "--exit-after-ranges",
           "--max-connections", "--idle-timeout", "--silent-hold", "--silent-at", "--close-at", "--garbage-at",
-          "--close-after-blocks", "--answer-ip", "--split-replies", "--merge-replies", "--line-end"}) {
+          "--close-after-blocks", "--answer-ip", "--split-replies", "--merge-replies", "--line-end",
+          "--restart-ms"}) {
         EXPECT_NE(result.out.find(option), std::string::npos) << option;
     }
 }

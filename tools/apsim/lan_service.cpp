@@ -273,24 +273,60 @@ bool LanSession::SendBytes(const std::string& bytes) {
     return sent;
 }
 
+// The exit status once the listener has given no client: a stop, or a failure.
+int ListenerEnded(const TcpListener& listener) {
+    if (listener.failed()) {
+        LogEvent("accepting connections failed; ending");
+        return 1;
+    }
+    LogEvent("stop requested; ending");
+    return 0;
+}
+
+// With a restart pause: once the update is complete (a range was stored at
+// lastStored and no other range has begun since for RESTART_SETTLE_TIME), the access
+// point is "power-cycled". Clients that come meanwhile are served as ever. False when
+// the simulator is to end (a stop, or the listener could not come back).
+bool RestartIfComplete(TcpListener& listener, const LanServiceConfig& config, bool& restartDue,
+                       std::chrono::steady_clock::time_point lastStored) {
+    if (!restartDue) return true;
+    const auto settled = lastStored + RESTART_SETTLE_TIME;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < settled) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(settled - now);
+        if (listener.WaitForClient(left)) return true;
+        if (StopRequested() || listener.failed()) return false;
+    }
+    restartDue = false;
+    LogEvent("update complete: restarting, not listening for " + std::to_string(config.restartPause.count()) + " ms");
+    Result<bool, std::string> back = listener.Suspend(config.restartPause);
+    if (!back) {
+        LogEvent("listening again failed: " + back.error());
+        return false;
+    }
+    if (!back.value()) return false;
+    LogEvent("restarted: listening again on port " + std::to_string(listener.port()));
+    return true;
+}
+
 }  // namespace
 
 int RunLanService(TcpListener& listener, const LanServiceConfig& config) {
     uint32_t connections = 0;
     uint32_t ranges = 0;
+    bool restartDue = false;  // with a restart pause: a range was stored since the last restart
+    std::chrono::steady_clock::time_point lastStored{};
     for (;;) {
+        if (!RestartIfComplete(listener, config, restartDue, lastStored)) return ListenerEnded(listener);
         std::optional<TcpConnection> connection = listener.Accept();
-        if (!connection) {
-            if (listener.failed()) {
-                LogEvent("accepting connections failed; ending");
-                return 1;
-            }
-            LogEvent("stop requested; ending");
-            return 0;
-        }
+        if (!connection) return ListenerEnded(listener);
         ++connections;
         LogEvent("connection " + std::to_string(connections) + " from " + connection->peer());
-        if (LanSession(*connection, config).Serve()) ++ranges;
+        if (LanSession(*connection, config).Serve()) {
+            ++ranges;
+            restartDue = config.restartPause.count() > 0;
+            lastStored = std::chrono::steady_clock::now();
+        }
         connection->Close();
         LogEvent("connection " + std::to_string(connections) + " closed");
 

@@ -23,6 +23,9 @@ struct LanServiceConfig {
     FaultPlan faults;
     uint32_t exitAfterRanges = 0;  // 0: never
     uint32_t maxConnections = 0;   // 0: never
+    // After a completed update (see RESTART_SETTLE_TIME), stop listening this long,
+    // then answer again as before, as an access point that is power-cycled. 0: never.
+    std::chrono::milliseconds restartPause{0};
 };
 
 // Serves connections until a stop signal or an exit condition; returns the exit status

@@ -101,6 +101,7 @@ int RunLan(const quorsel::apsim::Options& options, const quorsel::apsim::AccessP
     config.faults = options.faults;
     config.exitAfterRanges = options.exitAfterRanges;
     config.maxConnections = options.maxConnections;
+    config.restartPause = options.restartPause;
     return RunLanService(listener.value(), config);
 }
 

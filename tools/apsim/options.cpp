@@ -30,13 +30,14 @@ constexpr std::string_view VALUED_OPTIONS[] = {
     "--silent-at",       "--close-at",        "--garbage-at",   "--close-after-blocks", "--line-end",
     "--loader-length",   "--wake-after",      "--boot-noise",   "--nak-blocks",  "--report",
     "--baud",            "--link",            "--erase-ms",     "--block-ms",
+    "--restart-ms",
 };
 
 // Options that only the LAN service, or only the serial line, understands.
 constexpr std::string_view LAN_ONLY_OPTIONS[] = {
     "--generation",  "--listen",      "--port",         "--max-connections", "--close-at",
     "--garbage-at",  "--close-after-blocks", "--answer-ip", "--split-replies", "--merge-replies",
-    "--line-end",    "--erase-ms",    "--block-ms",
+    "--line-end",    "--erase-ms",    "--block-ms",    "--restart-ms",
 };
 constexpr std::string_view SERIAL_ONLY_OPTIONS[] = {
     "--loader-length", "--wake-after", "--boot-noise", "--nak-blocks", "--report", "--baud", "--link",
@@ -117,6 +118,12 @@ Pace (as an access point's flash takes its time):
                           an access point erasing its flash (default 0)
   --block-ms MS           wait MS milliseconds before answering each data block
                           (default 0)
+
+Restart (as an access point that is power-cycled after its update):
+  --restart-ms MS         once an update is complete (1 s after the last range
+                          was stored, with no other range stored meanwhile), stop
+                          listening for MS milliseconds (connects are refused),
+                          then answer again as the same model
 
 Faults (each usable alone; STEP is one of inquiry, flsh, header, start,
 block:K (the answer to data block K, from 1), end, final):
@@ -241,6 +248,9 @@ Result<Options, std::string> ParseOptions(int argc, const char* const* argv) {
         } else if (name == "--erase-ms" || name == "--block-ms") {
             if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count)) return Fail(bad);
             (name == "--erase-ms" ? options.erasePause : options.blockPause) = std::chrono::milliseconds(count);
+        } else if (name == "--restart-ms") {
+            if (!ParseCount(value, MILLISECONDS_OPTION_MAX, count) || count == 0) return Fail(bad);
+            options.restartPause = std::chrono::milliseconds(count);
         } else if (name == "--silent-at") {
             silentAt = std::string(value);
         } else if (name == "--close-at" || name == "--garbage-at") {

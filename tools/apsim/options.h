@@ -47,6 +47,9 @@ struct Options {
     std::chrono::milliseconds erasePause{0};
     std::chrono::milliseconds blockPause{0};
 
+    // After a completed update: not listening for this long, then as before (0: never).
+    std::chrono::milliseconds restartPause{0};
+
     LineEnd lineEnd = LineEnd::Lf;
     FaultPlan faults;
 

@@ -26,6 +26,11 @@ constexpr milliseconds SPLIT_REPLY_PAUSE{2};
 // so the close does not turn into a reset that could discard the reply.
 constexpr milliseconds CLOSE_DRAIN_LIMIT{1000};
 
+// With --restart-ms: an update is taken as complete once this time has passed since
+// the last range was stored (the updater opens the next range's connection at once);
+// then the simulated access point restarts.
+constexpr milliseconds RESTART_SETTLE_TIME{1000};
+
 constexpr size_t DATA_BLOCK_SIZE = 4096;
 constexpr size_t COMMAND_SIZE = 4;
 // Upper bound of the option values that count things (connections, ranges, blocks).

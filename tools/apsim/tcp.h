@@ -76,6 +76,13 @@ public:
     // Waits for the next client. Empty when a stop came in or accepting failed for good
     // (failed() tells which).
     std::optional<TcpConnection> Accept();
+    // Waits at most wait for a client to be pending; false when none came, a stop came
+    // in or the wait failed (failed() tells).
+    bool WaitForClient(std::chrono::milliseconds wait);
+    // Stops listening (connects are refused) for pause, then listens again on the same
+    // address and port. False when a stop came in meanwhile or listening again failed
+    // (the error, also in failed()).
+    Result<bool, std::string> Suspend(std::chrono::milliseconds pause);
     bool failed() const { return failed_; }
 
 private:
@@ -84,6 +91,7 @@ private:
 
     int fd_ = -1;
     uint16_t port_ = 0;
+    std::string address_;
     bool failed_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -187,11 +188,12 @@ Result<TcpListener, std::string> TcpListener::Open(const std::string& address, u
         return Fail(ErrnoText("cannot read the bound port"));
     }
     listener.port_ = ntohs(bound.sin_port);
+    listener.address_ = address;
     return listener;
 }
 
 TcpListener::TcpListener(TcpListener&& other) noexcept
-    : fd_(other.fd_), port_(other.port_), failed_(other.failed_) {
+    : fd_(other.fd_), port_(other.port_), address_(std::move(other.address_)), failed_(other.failed_) {
     other.fd_ = -1;
 }
 
@@ -200,6 +202,7 @@ TcpListener& TcpListener::operator=(TcpListener&& other) noexcept {
         Close();
         fd_ = other.fd_;
         port_ = other.port_;
+        address_ = std::move(other.address_);
         failed_ = other.failed_;
         other.fd_ = -1;
     }
@@ -235,6 +238,33 @@ std::optional<TcpConnection> TcpListener::Accept() {
         failed_ = true;
         return std::nullopt;
     }
+}
+
+bool TcpListener::WaitForClient(std::chrono::milliseconds wait) {
+    switch (WaitReadable(fd_, Clock::now() + wait)) {
+        case WaitOutcome::Readable: return true;
+        case WaitOutcome::TimedOut:
+        case WaitOutcome::Stopped: return false;
+        case WaitOutcome::Failed: failed_ = true; return false;
+    }
+    return false;
+}
+
+Result<bool, std::string> TcpListener::Suspend(std::chrono::milliseconds pause) {
+    Close();
+    const auto until = Clock::now() + pause;
+    while (!StopRequested() && Clock::now() < until) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        std::this_thread::sleep_for(std::min(left + std::chrono::milliseconds(1), STOP_POLL_SLICE));
+    }
+    if (StopRequested()) return false;
+    auto reopened = Open(address_, port_);
+    if (!reopened) {
+        failed_ = true;
+        return Fail(reopened.error());
+    }
+    *this = std::move(reopened.value());
+    return true;
 }
 
 }  // namespace quorsel::apsim

@@ -15,7 +15,21 @@ constexpr uint16_t REGION_0 = 0x0001;  // the serial-only region
 constexpr std::string_view REGION_LETTERS = "bepfz";
 constexpr uint16_t REGION_BITS[] = {0x0001, 0x0002, 0x000C, 0x0010, 0x0020};
 
-bool TakesValue(std::string_view name) { return name == "--jobs" || name == "--report" || name == "--password-file"; }
+bool TakesValue(std::string_view name) {
+    return name == "--jobs" || name == "--report" || name == "--password-file" || name == "--firmware" ||
+           name == "--retry-failed" || name == "--skip-updated" || name == "--batches" || name == "--max-fail";
+}
+
+// --await-restart=MINUTES: 1 to RESTART_WATCH_MAX_MINUTES.
+std::optional<unsigned> ParseMinutes(std::string_view value) {
+    unsigned minutes = 0;
+    const auto parsed = std::from_chars(value.data(), value.data() + value.size(), minutes);
+    if (parsed.ec != std::errc() || parsed.ptr != value.data() + value.size() || minutes == 0 ||
+        minutes > RESTART_WATCH_MAX_MINUTES) {
+        return std::nullopt;
+    }
+    return minutes;
+}
 
 std::optional<std::string> SetValue(std::string_view name, std::string_view value, FleetOptions& options) {
     if (name == "--report") {
@@ -24,6 +38,20 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
     } else if (name == "--password-file") {
         if (value.empty()) return std::string("--password-file needs a file name");
         options.passwordFilePath = value;
+    } else if (name == "--firmware") {
+        if (value.empty()) return std::string("--firmware needs a file name");
+        options.moreFirmware.emplace_back(value);
+    } else if (name == "--retry-failed" || name == "--skip-updated") {
+        if (value.empty()) return std::string(name) + " needs a report file";
+        (name == "--retry-failed" ? options.retryFailedPath : options.skipUpdatedPath) = value;
+    } else if (name == "--batches") {
+        auto batches = ParseBatches(value);
+        if (!batches) return batches.error();
+        options.batches = batches.value();
+    } else if (name == "--max-fail") {
+        auto bound = ParseMaxFail(value);
+        if (!bound) return bound.error();
+        options.maxFail = bound.value();
     } else {
         size_t jobs = 0;
         const auto parsed = std::from_chars(value.data(), value.data() + value.size(), jobs);
@@ -37,6 +65,12 @@ std::optional<std::string> SetValue(std::string_view name, std::string_view valu
 }
 
 }  // namespace
+
+std::vector<std::string> FleetOptions::FirmwarePaths() const {
+    std::vector<std::string> paths{firmwarePath};
+    paths.insert(paths.end(), moreFirmware.begin(), moreFirmware.end());
+    return paths;
+}
 
 std::string RegionLetters(uint16_t optionFlags) {
     std::string letters;
@@ -72,6 +106,17 @@ Result<FleetOptions, std::string> ParseFleetOptions(int argc, const char* const*
             return options;
         } else if (argument == "--yes") {
             options.yes = true;
+        } else if (argument == "--dry-run") {
+            options.dryRun = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--await-restart" || argument.rfind("--await-restart=", 0) == 0) {
+            const size_t equals = argument.find('=');
+            if (equals == std::string_view::npos) {
+                options.awaitRestartMinutes = static_cast<unsigned>(RESTART_WATCH_DEFAULT_BOUND.count());
+            } else if (!(options.awaitRestartMinutes = ParseMinutes(argument.substr(equals + 1)))) {
+                return Fail("--await-restart takes minutes from 1 to " + std::to_string(RESTART_WATCH_MAX_MINUTES));
+            }
         } else if (argument.rfind("--", 0) == 0) {
             const size_t equals = argument.find('=');
             const std::string_view name = argument.substr(0, equals);
@@ -96,6 +141,12 @@ Result<FleetOptions, std::string> ParseFleetOptions(int argc, const char* const*
         }
     }
     if (options.firmwarePath.empty()) return Fail(std::string("no firmware file given"));
+    if (!options.retryFailedPath.empty() && !options.skipUpdatedPath.empty()) {
+        return Fail(std::string("--retry-failed and --skip-updated do not go together"));
+    }
+    if (!options.retryFailedPath.empty() && !options.targets.empty()) {
+        return Fail(std::string("--retry-failed takes its targets from the report: give no TARGET"));
+    }
     if (skipModelCheck) {
         // Another model's firmware is written to one access point at a time, by the firmware file itself.
         std::string text = TEXT_FLEET_NO_SKIP_MODEL_CHECK_FORMAT;

@@ -14,11 +14,16 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
+#include "engine/fleet/earlier_report.h"
+#include "engine/fleet/firmware_set.h"
 #include "engine/fleet/fleet.h"
+#include "engine/fleet/fleet_events.h"
 #include "engine/fleet/fleet_report.h"
 #include "engine/fleet/fleet_targets.h"
+#include "engine/fleet/restart_watch.h"
 #include "engine/search/access_point_search.h"
 #include "image/container.h"
 #include "image/file_stream.h"
@@ -40,6 +45,7 @@ using namespace quorsel;
 
 constexpr size_t PASSWORD_MAX_BYTES = 15;
 constexpr int EXIT_USAGE_SHOWN = 0;  // --help, --version
+constexpr int EXIT_SUCCESS_NOTHING_TO_REDO = 0;  // --retry-failed with a report where every one ended
 
 int InvalidArguments(const std::string& why) {
     std::fprintf(stderr, "%s: %s\n%s\n", TEXT_INVALID_ARGUMENTS, why.c_str(), TEXT_FLEET_USAGE);
@@ -56,23 +62,19 @@ std::optional<std::string> FileProblem(const std::string& path) {
     return std::nullopt;
 }
 
-// The firmware file as the report names it; the error says what is wrong with it.
-Result<FleetFirmware, std::string> CheckFirmware(const std::string& path) {
-    if (auto problem = FileProblem(path)) return Fail(*problem);
-    Descrambler descrambler;
-    auto opened = OpenContainer(path, descrambler);
-    if (!opened) return Fail(path + ": " + DescribeContainerError(opened.error()));
-    FleetFirmware firmware;
-    firmware.path = path;
-    firmware.modelCode.assign(reinterpret_cast<const char*>(opened.value().trailerTail.data()), MODEL_CODE_LENGTH);
-    const std::optional<uint64_t> size = FileSizeOf(path);
-    std::optional<FileStream> stream = FileStream::Open(path);
-    std::optional<std::string> digest;
-    if (size && stream) digest = Sha256Of(*stream, *size);
-    if (!digest) return Fail(path + ": cannot be read");
-    firmware.size = *size;
-    firmware.sha256 = *digest;
-    return firmware;
+// The firmware files, one per model; the error says what is wrong with which file.
+Result<FirmwareSet, std::string> CheckFirmware(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) {
+        if (auto problem = FileProblem(path)) return Fail(*problem);
+    }
+    return FirmwareSet::Open(paths);
+}
+
+// An earlier report for --retry-failed or --skip-updated.
+Result<EarlierReport, std::string> ReadEarlierReport(const std::string& path) {
+    auto text = ReadTextFile(path);
+    if (!text) return Fail(text.error());
+    return ParseEarlierReport(text.value(), path);
 }
 
 // The typed or stored password as code page 932 bytes; the error is the line to print.
@@ -138,6 +140,10 @@ public:
         SaveOrTell(entries);
         return status;
     }
+    FleetReportHeader header() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return header_;
+    }
 
 private:
     std::string path_;
@@ -145,22 +151,60 @@ private:
     FleetReportHeader header_;
 };
 
-// The table sees every change; the report is saved whenever a run ends.
-class FleetWatch : public FleetObserver {
+// Every change goes to the table and, with --json, to the events; the report is saved
+// whenever a run ends, and an updated access point is handed to the restart watch.
+class FleetWatch : public FleetObserver, public RestartWatchListener {
 public:
-    FleetWatch(FleetTable& table, ReportFile& report) : table_(table), report_(report) {}
-    void Attach(const Fleet& fleet) { fleet_ = &fleet; }
-    void EntryChanged(size_t index, const FleetEntry& entry) override { table_.EntryChanged(index, entry); }
+    FleetWatch(FleetTable& table, ReportFile& report, FleetEventWriter* events)
+        : table_(table), report_(report), events_(events) {}
+    void Attach(Fleet& fleet, RestartWatch* restarts) {
+        fleet_ = &fleet;
+        restarts_ = restarts;
+    }
+    void EntryChanged(size_t index, const FleetEntry& entry) override {
+        table_.EntryChanged(index, entry);
+        if (events_ != nullptr) events_->EntryChanged(index, entry);
+    }
     void RunEnded(size_t index, const FleetEntry& entry) override {
         table_.RunEnded(index, entry);
+        if (restarts_ != nullptr && entry.result == FleetResult::UPDATED) {
+            restarts_->Add(entry.target.address, entry.target.modelCode);
+        }
         if (fleet_ != nullptr) report_.SaveOrTell(fleet_->Snapshot());
+    }
+    void RestartChanged(const RestartWatchEntry& watched) override {
+        if (fleet_ == nullptr) return;
+        fleet_->NoteRestart(watched);
+        if (watched.state != RestartState::AWAITED) report_.SaveOrTell(fleet_->Snapshot());
     }
 
 private:
     FleetTable& table_;
     ReportFile& report_;
-    const Fleet* fleet_ = nullptr;
+    FleetEventWriter* events_;
+    Fleet* fleet_ = nullptr;
+    RestartWatch* restarts_ = nullptr;
 };
+
+// A dry run's rows: what would be updated is planned (the report names its file);
+// the probe decided the rest, with its reason.
+std::vector<FleetEntry> PlannedEntries(const std::vector<FleetTarget>& targets) {
+    std::vector<FleetEntry> entries;
+    for (const FleetTarget& target : targets) {
+        FleetEntry entry;
+        entry.target = target;
+        entry.state = FleetState::SKIPPED;
+        entry.result = target.verdict == FleetResult::NONE ? FleetResult::PLANNED : target.verdict;
+        entry.reason = target.reason;
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+void WriteEventLine(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
 
 }  // namespace
 
@@ -179,12 +223,13 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
     }
 
     // Every file the command line names is checked before anything is contacted.
-    auto firmware = CheckFirmware(options.firmwarePath);
+    auto firmware = CheckFirmware(options.FirmwarePaths());
     if (!firmware) {
         std::fprintf(stderr, "%s: %s\n", TEXT_FILE_ERROR, firmware.error().c_str());
         return EXIT_INVALID_ARGUMENTS;
     }
-    const std::string modelCode = firmware.value().modelCode;
+    const FirmwareSet& files = firmware.value();
+    const std::string modelCode = files.files().front().model;
     std::optional<std::string> password;
     if (!options.passwordFilePath.empty()) {
         auto stored = ReadTextFile(options.passwordFilePath);
@@ -199,10 +244,36 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
         }
         password = bytes.value();
     }
-    const bool defaults = options.targets.empty();
+    // With --json, standard output holds the events only; what people read goes to standard error.
+    std::FILE* const human = options.json ? stderr : stdout;
+    FleetEventWriter events(WriteEventLine, FleetReportTexts{StatusTextFor, ExitStatusFor, TEXT_FLEET_NOT_STARTED},
+                            files.files().front().path);
+
+    // --retry-failed: the targets are the earlier report's access points that did not end.
+    std::vector<std::string> givenTargets = options.targets;
+    if (!options.retryFailedPath.empty()) {
+        auto earlier = ReadEarlierReport(options.retryFailedPath);
+        if (!earlier) return InvalidArguments(earlier.error());
+        auto redo = RetryTargets(earlier.value(), files);
+        if (!redo) return InvalidArguments(redo.error());
+        if (redo.value().empty()) {
+            std::fprintf(human, "%s: %s\n", TEXT_FLEET_NOTHING_TO_REDO, options.retryFailedPath.c_str());
+            if (options.json) events.NothingToRedo(options.retryFailedPath);
+            return EXIT_SUCCESS_NOTHING_TO_REDO;
+        }
+        for (const Ipv4Address& address : redo.value()) givenTargets.push_back(FormatAddress(address));
+    }
+    std::vector<Ipv4Address> alreadyUpdated;
+    if (!options.skipUpdatedPath.empty()) {
+        auto earlier = ReadEarlierReport(options.skipUpdatedPath);
+        if (!earlier) return InvalidArguments(earlier.error());
+        alreadyUpdated = UpdatedWithSameFirmware(earlier.value(), files);
+    }
+
+    const bool defaults = givenTargets.empty();
     FleetTargetPlan plan;
     if (!defaults) {
-        auto targets = ReadTargetArguments(options.targets, ReadTextFileOrInput);
+        auto targets = ReadTargetArguments(givenTargets, ReadTextFileOrInput);
         if (!targets) return InvalidArguments(targets.error());
         plan = PlanFleetTargets(targets.value());
         if (!plan.error.empty()) return InvalidArguments(plan.error);
@@ -210,7 +281,9 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
 
     FleetReportHeader header;
     header.version = QUORSEL_VERSION;
-    header.firmware = {firmware.value()};
+    for (const FirmwareFile& file : files.files()) {
+        header.firmware.push_back(FleetFirmware{file.path, file.size, file.sha256, file.model});
+    }
     header.regions = RegionLetters(options.optionFlags);
     header.targets = options.targets;
     header.started = std::chrono::system_clock::now();
@@ -221,10 +294,10 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
     }
 
     FleetConsole console;
-    // Every line to standard output goes through the table: without a terminal, each
-    // one is led by its time.
+    // Every line for people goes through the table: without a terminal, each one is
+    // led by its time. With --json they go to standard error.
     FleetTable table(
-        stdout, console.OutputIsTerminal(),
+        human, !options.json && console.OutputIsTerminal(),
         [&console] {
             const FleetConsole::Size size = console.TerminalSize();
             return std::pair<size_t, size_t>{size.columns, size.rows};
@@ -237,16 +310,23 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
         return report.Finish({}, EXIT_SOCKET_LAYER);
     }
 
-    // Every target is probed first: only access points whose model fits are run.
+    // Every target is probed first: only access points whose model has a file are run.
     SearchCollector collector;
+    std::unique_ptr<ProbeNetwork> probes = MakeFleetProbeNetwork();
     {
-        std::unique_ptr<ProbeNetwork> probes = MakeFleetProbeNetwork();
         if (defaults) {
             TargetExpansion found = DefaultTargets(probes->LocalSubnets());
             for (const std::string& subnet : found.leftOut) {
                 std::fprintf(stderr, "%s: %s\n", TEXT_FLEET_SUBNET_LEFT_OUT, subnet.c_str());
             }
             plan = PlanDefaultTargets(found.addresses);
+        }
+        if (!alreadyUpdated.empty()) {
+            LeaveOut(plan, alreadyUpdated);
+            for (const Ipv4Address& address : alreadyUpdated) {
+                table.Notice(std::string(TEXT_FLEET_ALREADY_UPDATED) + ": " + FormatAddress(address) + " (" +
+                             options.skipUpdatedPath + ")");
+            }
         }
         table.Notice(TEXT_SEARCH_PROGRESS);
         SearchStop stop;
@@ -264,7 +344,25 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
             return report.Finish({}, FLEET_EXIT_FAILED);
         }
     }
-    const std::vector<FleetTarget> targets = FleetTargetsFrom(plan, collector.found, collector.missed, modelCode);
+    std::vector<FleetTarget> targets = FleetTargetsFrom(plan, collector.found, collector.missed, modelCode);
+    AssignFirmware(targets, files);
+
+    if (options.dryRun) {
+        // The plan, written as the report; nothing but the inquiry reached an access point.
+        const std::vector<FleetEntry> entries = PlannedEntries(targets);
+        table.Notice(TEXT_FLEET_DRY_RUN);
+        table.Notice(FleetHeader());
+        for (const FleetEntry& entry : entries) {
+            const bool planned = entry.result == FleetResult::PLANNED;
+            table.Notice(FleetRow(entry, std::chrono::steady_clock::now()) + "  " +
+                         (planned ? entry.target.firmwarePath : entry.reason));
+        }
+        if (options.json) events.Plan(header, entries, true);
+        const int status = report.Finish(entries, FleetExitStatus(entries));
+        if (options.json) events.End(report.header(), entries);
+        console.Finished();
+        return status;
+    }
 
     if (defaults) {
         // Nobody named these access points: the plan first, and a yes before any is written.
@@ -278,7 +376,7 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
                 row.state = target.verdict == FleetResult::NONE ? FleetState::WAITING : FleetState::SKIPPED;
                 table.Notice(FleetRow(row, std::chrono::steady_clock::now()));
             }
-            const std::optional<bool> yes = console.Confirm(TEXT_FLEET_CONFIRM);
+            const std::optional<bool> yes = options.json ? std::optional<bool>() : console.Confirm(TEXT_FLEET_CONFIRM);
             if (!yes) {
                 std::fprintf(stderr, "%s\n", TEXT_FLEET_NEEDS_YES);
                 return report.Finish({}, EXIT_INVALID_ARGUMENTS);
@@ -295,11 +393,17 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
     settings.run.transport = TRANSPORT_LAN;
     settings.run.optionFlags = options.optionFlags;
     settings.run.peer.port = {static_cast<uint8_t>(LAN_UPDATE_PORT >> 8), static_cast<uint8_t>(LAN_UPDATE_PORT & 0xFF)};
-    settings.run.programPath = options.firmwarePath;
+    settings.run.programPath = files.files().front().path;
     settings.run.timeouts = TimeoutsFromEnvironment();
     settings.password = password;
-    if (!settings.password && NeedsPassword(targets)) {
-        // At the end of input, the runs that need a password fail without one; the others go on.
+    if (!options.batches.empty() || options.maxFail) {
+        size_t toRun = 0;
+        for (const FleetTarget& target : targets) toRun += target.verdict == FleetResult::NONE && !target.skip ? 1 : 0;
+        settings.rollout.emplace(toRun, options.batches, options.maxFail);
+    }
+    // Only a person at a terminal is asked; scripts give --password-file, and without
+    // it the runs that need a password fail ("no password given").
+    if (!settings.password && NeedsPassword(targets) && !options.json && console.InputIsTerminal()) {
         if (std::optional<std::string> typed = console.ReadPassword(TEXT_PASSWORD_PROMPT)) {
             auto bytes = PasswordBytes(*typed);
             if (bytes) settings.password = bytes.value();
@@ -307,10 +411,22 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
         }
     }
 
-    FleetWatch watch(table, report);
+    FleetWatch watch(table, report, options.json ? &events : nullptr);
     Fleet fleet(settings, targets, *network, watch);
-    watch.Attach(fleet);
-    console.OnInterrupt([&fleet, &table] {
+    // --await-restart: each updated access point is asked until it is seen restarting.
+    RestartWatchStop restartStop;
+    SystemRestartWatchClock restartClock;
+    std::optional<RestartWatch> restarts;
+    std::thread restartThread;
+    if (options.awaitRestartMinutes) {
+        RestartWatchSettings watchSettings;
+        watchSettings.bound = std::chrono::minutes(*options.awaitRestartMinutes);
+        restarts.emplace(*probes, watchSettings, restartClock, watch, restartStop);
+        restartThread = std::thread([&restarts] { restarts->Run(); });
+    }
+    watch.Attach(fleet, restarts ? &*restarts : nullptr);
+    console.OnInterrupt([&fleet, &table, &restartStop] {
+        restartStop.Request();
         const StopAnswer answer = fleet.RequestStop();
         if (!answer.repeated) table.Notice(TEXT_FLEET_STOPPING);
         if (answer.busy > 0) {
@@ -319,13 +435,19 @@ int quorsel::RunFleetProgram(int argc, const char* const* argv) {
             table.Notice(text);
         }
     });
+    if (options.json) events.Plan(header, fleet.Snapshot(), false);
     table.Start(fleet.Snapshot());
     report.SaveOrTell(fleet.Snapshot());
     fleet.Run();
+    if (restarts) {
+        restarts->Close();
+        restartThread.join();
+    }
     console.OnInterrupt([] {});  // the fleet is over: nothing is left to stop
     const std::vector<FleetEntry> entries = fleet.Snapshot();
     table.Finish(entries);
     const int status = report.Finish(entries, FleetExitStatus(entries));
+    if (options.json) events.End(report.header(), entries);
     console.Finished();  // a console being closed may let the process end now
     return status;
 }

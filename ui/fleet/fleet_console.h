@@ -31,6 +31,8 @@ public:
 
     // Standard output is a terminal that takes cursor movement (the live table).
     bool OutputIsTerminal() const;
+    // Standard input is a terminal (a console on Windows): only then does the fleet ask.
+    bool InputIsTerminal() const;
     // The terminal's size in character cells; zeros when it is not known.
     struct Size {
         size_t columns = 0;

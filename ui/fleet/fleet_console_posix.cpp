@@ -23,6 +23,7 @@
 
 #include "job/exit_status.h"
 #include "res/texts.h"
+#include "ui/terminal/terminal_fd_posix.h"
 
 namespace quorsel {
 
@@ -59,42 +60,6 @@ sigset_t TakeStopSignals() {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     return set;
 }
-
-class OwnedFd {
-public:
-    explicit OwnedFd(int fd) : fd_(fd) {}
-    ~OwnedFd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Turns terminal echo off for its lifetime.
-class EchoOff {
-public:
-    explicit EchoOff(int fd) : fd_(fd) {
-        if (::tcgetattr(fd_, &saved_) == 0) {
-            termios quiet = saved_;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            restore_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
-        }
-    }
-    ~EchoOff() {
-        if (restore_) ::tcsetattr(fd_, TCSAFLUSH, &saved_);
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-
-private:
-    int fd_;
-    termios saved_{};
-    bool restore_ = false;
-};
 
 }  // namespace
 
@@ -202,6 +167,7 @@ FleetConsole::FleetConsole() : impl_(std::make_unique<Impl>()) {}
 FleetConsole::~FleetConsole() = default;
 
 bool FleetConsole::OutputIsTerminal() const { return impl_->outputIsTerminal; }
+bool FleetConsole::InputIsTerminal() const { return ::isatty(STDIN_FILENO) == 1; }
 
 FleetConsole::Size FleetConsole::TerminalSize() const {
     winsize size{};

@@ -109,6 +109,11 @@ FleetConsole::~FleetConsole() {
 }
 
 bool FleetConsole::OutputIsTerminal() const { return impl_->outputIsTerminal; }
+bool FleetConsole::InputIsTerminal() const {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    return in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
+}
 
 FleetConsole::Size FleetConsole::TerminalSize() const {
     CONSOLE_SCREEN_BUFFER_INFO info{};

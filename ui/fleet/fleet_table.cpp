@@ -94,6 +94,15 @@ std::string StatusTextFor(StatusCode code, const Ipv4Address& address) {
 }
 
 std::string FleetStatusText(const FleetEntry& entry) {
+    if (entry.result == FleetResult::PLANNED) return TEXT_FLEET_PLANNED;
+    if (entry.state == FleetState::FINISHED && entry.restartWatched) {
+        switch (entry.restart) {
+            case RestartState::AWAITED: return TEXT_FLEET_RESTART_AWAITED;
+            case RestartState::SEEN: return TEXT_FLEET_RESTART_SEEN;
+            case RestartState::NOT_SEEN: return TEXT_FLEET_RESTART_NOT_SEEN;
+            case RestartState::STOPPED: break;
+        }
+    }
     switch (entry.state) {
         case FleetState::WAITING:
             return TEXT_FLEET_WAITING;
@@ -221,7 +230,8 @@ void FleetTable::EntryChanged(size_t index, const FleetEntry& entry) {
     const FleetEntry& was = rows_[index];
     // Most changes move only the counters (one per block): no status line for those.
     const bool sameStatus = was.state == entry.state && was.lastCode == entry.lastCode &&
-                            was.awaited == entry.awaited && was.outcome == entry.outcome;
+                            was.awaited == entry.awaited && was.outcome == entry.outcome &&
+                            was.restartWatched == entry.restartWatched && was.restart == entry.restart;
     rows_[index] = entry;
     if (live_) {
         dirty_ = true;

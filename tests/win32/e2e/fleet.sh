@@ -2,7 +2,7 @@
 # quorsel-fleet.exe under Wine against three Linux quorsel-apsim access points on a
 # /24 of loopback, inside a network namespace of its own: a Windows firmware file
 # (quorsel.exe packed with a 2 MiB image) written to all three at once, the password
-# from standard input, a JSON report. Checks the exit status, the report and every
+# from a file, a JSON report. Checks the exit status, the report and every
 # simulator's flash against the image over regions 4 and 5, and that the program
 # imports system DLLs only.
 #
@@ -69,8 +69,10 @@ wineboot -i >/dev/null 2>&1 || true
 sleep 0.2
 
 status=0
-echo demo | wine "$fleet" "$work/quorsel-KRV001.exe" --jobs 3 --report "$work/report.json" "${addresses[@]}" \
-  >"$work/out" 2>"$work/err" || status=$?
+# Without a console on standard input the fleet asks for nothing: the password comes from a file.
+echo demo >"$work/password"
+wine "$fleet" "$work/quorsel-KRV001.exe" --jobs 3 --password-file "$work/password" --report "$work/report.json" \
+  "${addresses[@]}" </dev/null >"$work/out" 2>"$work/err" || status=$?
 fail() {
   echo "FAIL quorsel-fleet.exe: $*" >&2
   tr -d '\r' <"$work/out" | tail -12 >&2
@@ -82,10 +84,12 @@ python3 - "$work/report.json" "${addresses[@]}" <<'PY' || fail "report"
 import json, sys
 report = json.load(open(sys.argv[1], encoding="utf-8"))
 rows = {row["address"]: row for row in report["accessPoints"]}
-assert report["model"] == "KRV001" and report["regions"] == [4, 5], report
+assert [f["model"] for f in report["firmware"]] == ["KRV001"] and report["regions"] == "fz", report
+assert report["finished"] is True and report["exitStatus"] == 0, report
 for address in sys.argv[2:]:
     row = rows[address]
-    assert row["outcome"]["code"] == "STATUS_COMPLETE" and row["bytesWritten"] == 0x200000 - 0xB000, row
+    assert row["result"] == "updated" and row["status"] == "STATUS_COMPLETE", row
+    assert row["bytesAcknowledged"] == 0x200000 - 0xB000, row
 PY
 for i in 0 1 2; do
   cmp -s <(tail -c +$((0xB000 + 1)) "$work/image.bin") <(tail -c +$((0xB000 + 1)) "$work/flash-$i.bin") ||
