@@ -5,7 +5,8 @@
 # server; dpkg-dev, file, lintian: scripts/package.sh and scripts/test-packages.sh;
 # osslsigncode, openssl: scripts/sign-firmware.sh and its tests; libssl-dev: libcrypto,
 # which checks a signed Windows firmware file's Authenticode signature on Linux;
-# ccache: the build scripts compile through it, scripts/compiler-cache.sh).
+# ccache: the build scripts compile through it, scripts/compiler-cache.sh; ansible-core:
+# the tests of the Ansible collection in ansible/, which the Debian packages do not need).
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -21,6 +22,7 @@ PACKAGES=(
   clang-14 libclang-rt-14-dev
   osslsigncode openssl libssl-dev
   ccache
+  ansible-core
 )
 
 missing=()
