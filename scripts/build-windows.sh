@@ -4,6 +4,7 @@
 # cmake). Installs the cross toolchain first when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 
 PACKAGES=(
   cmake ninja-build

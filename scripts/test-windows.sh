@@ -10,6 +10,7 @@
 # build) the Linux one that provides quorsel-pack and quorsel-apsim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/compiler-cache.sh
 root=$PWD
 export BUILD_DIR=${BUILD_DIR:-build-windows}
 LINUX_BUILD_DIR=${LINUX_BUILD_DIR:-build}

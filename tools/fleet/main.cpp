@@ -59,8 +59,10 @@ std::optional<std::string> FileProblem(const std::string& path) {
     const std::filesystem::path name(std::u8string(path.begin(), path.end()));
     if (std::filesystem::is_directory(name, error)) return path + ": is a directory";
     if (!std::filesystem::exists(name, error)) return path + ": not found";
-    if (!FileStream::Open(path)) return path + ": cannot be read";
-    return std::nullopt;
+    const auto opened = FileStream::OpenForReading(path);
+    if (opened) return std::nullopt;
+    if (opened.error() == FileOpenError::InUse) return path + ": " + DescribeContainerError(ContainerError::FileInUse);
+    return path + ": cannot be read";
 }
 
 // The firmware files, one per model; the error says what is wrong with which file.

@@ -145,7 +145,7 @@ for kind in changed signed; do
   hold_open "$work/$kind/quorsel-KRV001.exe" || ok=1
   run_fleet "$work/$kind" quorsel-KRV001.exe --password-file ../password.txt "$address"
   release_hold || ok=1
-  [ "$status" -eq 8 ] && grep -q 'the program file is in use' "$work/err" && never_contacted || ok=1
+  [ "$status" -eq 2 ] && grep -q 'the program file is in use' "$work/err" && never_contacted || ok=1
   sed 's/^/  /' "$work/err" | head -1
   label="signed file"
   [ "$kind" = changed ] && label="signed file changed after signing"
