@@ -73,28 +73,6 @@ void RemoveOldFiles(const fs::path& folder, std::chrono::sys_days today) {
 
 }  // namespace
 
-std::string StatusNameOf(StatusCode code) {
-    switch (code) {
-        case STATUS_NONE: return "STATUS_NONE";
-        case STATUS_CONNECTING: return "STATUS_CONNECTING";
-        case STATUS_TRANSFERRING: return "STATUS_TRANSFERRING";
-        case STATUS_WRITING: return "STATUS_WRITING";
-        case STATUS_CONNECT_FAILED: return "STATUS_CONNECT_FAILED";
-        case STATUS_COMM_ERROR: return "STATUS_COMM_ERROR";
-        case STATUS_WRITE_ERROR: return "STATUS_WRITE_ERROR";
-        case STATUS_WRONG_MODEL: return "STATUS_WRONG_MODEL";
-        case STATUS_FILE_ERROR: return "STATUS_FILE_ERROR";
-        case STATUS_PROGRESS: return "STATUS_PROGRESS";
-        case STATUS_SERIAL_PROGRESS: return "STATUS_SERIAL_PROGRESS";
-        case STATUS_FLASH_WRITING: return "STATUS_FLASH_WRITING";
-        case STATUS_ERASING: return "STATUS_ERASING";
-        case STATUS_COMPLETE: return "STATUS_COMPLETE";
-        case STATUS_BAD_PASSWORD: return "STATUS_BAD_PASSWORD";
-        case STATUS_ABORTED: return "STATUS_ABORTED";
-    }
-    return std::to_string(static_cast<int>(code));
-}
-
 std::string FormatRunLogRecord(const RunLogRecord& record) {
     std::string text = "=== run " + TimeText(record.started) + "\n";
     text += "program: " + record.programVersion + ", " + record.programPath + "\n";
@@ -123,7 +101,7 @@ std::string FormatRunLogRecord(const RunLogRecord& record) {
         size_t last = first;
         while (last + 1 < record.codes.size() && record.codes[last + 1].code == code.code) ++last;
         text += "status: " + TimeText(code.time) + " " + std::to_string(static_cast<int>(code.code)) + " " +
-                StatusNameOf(code.code);
+                StatusCodeName(code.code);
         if (last > first) {
             text += " x" + std::to_string(last - first + 1) + " until " + TimeText(record.codes[last].time);
         }
@@ -131,7 +109,7 @@ std::string FormatRunLogRecord(const RunLogRecord& record) {
         first = last + 1;
     }
     if (!record.diagnostic.empty()) text += "diagnostic: " + record.diagnostic + "\n";
-    text += "outcome: " + std::to_string(static_cast<int>(record.outcome)) + " " + StatusNameOf(record.outcome) + "\n";
+    text += "outcome: " + std::to_string(static_cast<int>(record.outcome)) + " " + StatusCodeName(record.outcome) + "\n";
     return text;
 }
 

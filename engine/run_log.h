@@ -45,9 +45,6 @@ struct RunLogRecord {
 // The record as the lines it is written as, the last one ending with a line end.
 std::string FormatRunLogRecord(const RunLogRecord& record);
 
-// "STATUS_COMPLETE" for 278; the number alone for a code without a name.
-std::string StatusNameOf(StatusCode code);
-
 // Where this user's run log goes (UTF-8), from the environment, for the mains:
 // Windows %LOCALAPPDATA%\Quorsel\logs; elsewhere $XDG_STATE_HOME/quorsel, by
 // default ~/.local/state/quorsel. Empty when the environment names no such place.

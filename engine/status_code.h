@@ -39,4 +39,8 @@ inline bool IsFinalStatus(int code) {
     }
 }
 
+// "STATUS_COMPLETE" for 278, as the report and the run log name a code; "STATUS_NONE"
+// for 0 and for a number that is no code.
+const char* StatusCodeName(StatusCode code);
+
 }  // namespace quorsel

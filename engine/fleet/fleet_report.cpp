@@ -8,27 +8,6 @@
 
 namespace quorsel {
 
-const char* StatusCodeName(StatusCode code) {
-    switch (code) {
-        case STATUS_CONNECTING: return "STATUS_CONNECTING";
-        case STATUS_TRANSFERRING: return "STATUS_TRANSFERRING";
-        case STATUS_WRITING: return "STATUS_WRITING";
-        case STATUS_CONNECT_FAILED: return "STATUS_CONNECT_FAILED";
-        case STATUS_COMM_ERROR: return "STATUS_COMM_ERROR";
-        case STATUS_WRITE_ERROR: return "STATUS_WRITE_ERROR";
-        case STATUS_WRONG_MODEL: return "STATUS_WRONG_MODEL";
-        case STATUS_FILE_ERROR: return "STATUS_FILE_ERROR";
-        case STATUS_PROGRESS: return "STATUS_PROGRESS";
-        case STATUS_SERIAL_PROGRESS: return "STATUS_SERIAL_PROGRESS";
-        case STATUS_FLASH_WRITING: return "STATUS_FLASH_WRITING";
-        case STATUS_ERASING: return "STATUS_ERASING";
-        case STATUS_COMPLETE: return "STATUS_COMPLETE";
-        case STATUS_BAD_PASSWORD: return "STATUS_BAD_PASSWORD";
-        case STATUS_ABORTED: return "STATUS_ABORTED";
-        default: return "STATUS_NONE";
-    }
-}
-
 std::string FormatUtc(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
     const auto seconds = floor<std::chrono::seconds>(time);

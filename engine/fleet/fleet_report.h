@@ -39,9 +39,6 @@ struct FleetReportTexts {
     std::string notStartedText;
 };
 
-// "STATUS_COMPLETE" for 278; "STATUS_NONE" for a code that has no name.
-const char* StatusCodeName(StatusCode code);
-
 // "2026-12-09T05:41:07Z".
 std::string FormatUtc(std::chrono::system_clock::time_point time);
 
