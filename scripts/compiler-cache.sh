@@ -7,6 +7,6 @@ if command -v ccache >/dev/null 2>&1; then
   export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-ccache}
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
   export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
-  # The suite builds six trees (plain, user, package, Windows, two sanitizers, fuzz).
+  # The suite builds seven trees (plain, user, package, Windows, two sanitizers, fuzz).
   export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-20G}
 fi
