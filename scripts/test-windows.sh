@@ -57,7 +57,7 @@ exe="$BUILD_DIR/quorsel.exe"
 # quorsel.exe imports only DLLs that every Windows installation has (wintrust.dll:
 # the check of a signed firmware file's signature).
 imports_are_system_dlls() {
-  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi|wintrust)\.dll$'
+  local allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|msvcrt|wsock32|ws2_32|iphlpapi|wintrust|setupapi)\.dll$'
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
   echo "  imports: $(echo "$dlls" | tr '\n' ' ')"
